@@ -1,0 +1,36 @@
+// The capture stream's record. The portable core only touches mixFormat and
+// pendingSamples; the interface pointers and kernel handles belong to the Windows
+// capture stream and are opaque everywhere else.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+
+#include "audio/mix_format.h"
+
+#ifdef _WIN32
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#else
+struct IMMDevice;
+struct IAudioClient;
+struct IAudioCaptureClient;
+using HANDLE = void*;
+#endif
+
+struct CaptureContext {
+    IMMDevice* device = nullptr;
+    IAudioClient* audioClient = nullptr;
+    IAudioCaptureClient* captureClient = nullptr;
+    WAVEFORMATEX* mixFormat = nullptr;
+    HANDLE captureEvent = nullptr;
+    HANDLE captureThread = nullptr;
+    std::atomic<bool> stopRequested{false};
+    // 16 kHz mono samples waiting for the next chunk cut; outlives every recording.
+    std::deque<std::int16_t> pendingSamples;
+
+    CaptureContext() = default;
+    CaptureContext(const CaptureContext&) = delete;
+    CaptureContext& operator=(const CaptureContext&) = delete;
+};

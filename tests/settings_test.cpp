@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        g_serverHost.Set(kDefaultServerHost);
+        g_serverPort = kDefaultServerPort;
+    }
+};
+
+TEST_F(SettingsTest, DefaultsBuildTheLocalUrl) {
+    EXPECT_EQ(BuildServerUrl(), "http://127.0.0.1:8080/inference");
+    EXPECT_EQ(g_chunkSeconds.load(), 7);
+    EXPECT_EQ(g_language.Get(), "zh");
+}
+
+TEST_F(SettingsTest, UrlTakesHostVerbatim) {
+    g_serverHost.Set("");
+    EXPECT_EQ(BuildServerUrl(), "http://:8080/inference");
+    g_serverHost.Set("my host");
+    g_serverPort = 65535;
+    EXPECT_EQ(BuildServerUrl(), "http://my host:65535/inference");
+}
+
+TEST(HostRules, TrimsAsciiWhiteSpaceOnlyAfterTheEmptyTest) {
+    EXPECT_EQ(HostFromFieldText("  10.0.0.5\t"), "10.0.0.5");
+    EXPECT_EQ(HostFromFieldText(""), "127.0.0.1");
+    EXPECT_EQ(HostFromFieldText("   "), "");
+    EXPECT_EQ(HostFromFieldText(" \r\n\v\f\t"), "");
+    EXPECT_EQ(HostFromFieldText("my host"), "my host");
+    // Bytes of multi-byte characters are never taken for white space.
+    EXPECT_EQ(HostFromFieldText("\xC2\xA0h\xC2\xA0"), "\xC2\xA0h\xC2\xA0");
+    EXPECT_EQ(HostFromFieldText("\xE3\x80\x80 srv \xE3\x80\x80"), "\xE3\x80\x80 srv \xE3\x80\x80");
+}
+
+TEST(NumberRules, ParseFollowsTheWideLongConversion) {
+    EXPECT_EQ(ParseInt32Prefix(L"80x"), 80);
+    EXPECT_EQ(ParseInt32Prefix(L" \t8080"), 8080);
+    EXPECT_EQ(ParseInt32Prefix(L"+12"), 12);
+    EXPECT_EQ(ParseInt32Prefix(L"-5"), -5);
+    EXPECT_EQ(ParseInt32Prefix(L"2147483647"), 2147483647);
+    EXPECT_EQ(ParseInt32Prefix(L"-2147483648"), INT32_MIN);
+    EXPECT_EQ(ParseInt32Prefix(L"0000000000000000000042"), 42);
+    EXPECT_FALSE(ParseInt32Prefix(L"2147483648"));
+    EXPECT_FALSE(ParseInt32Prefix(L"-2147483649"));
+    EXPECT_FALSE(ParseInt32Prefix(L"99999999999999999999999"));
+    EXPECT_FALSE(ParseInt32Prefix(L""));
+    EXPECT_FALSE(ParseInt32Prefix(L"abc"));
+    EXPECT_FALSE(ParseInt32Prefix(L"-"));
+    EXPECT_FALSE(ParseInt32Prefix(L"+ 5"));
+    EXPECT_FALSE(ParseInt32Prefix(L"\x0663"));  // a non-ASCII digit is no digit
+}
+
+TEST(NumberRules, PortFallsBackOutsideItsRange) {
+    EXPECT_EQ(PortFromFieldText(L"65535"), 65535);
+    EXPECT_EQ(PortFromFieldText(L"1"), 1);
+    EXPECT_EQ(PortFromFieldText(L"80x"), 80);
+    EXPECT_EQ(PortFromFieldText(L" 8080"), 8080);
+    for (const wchar_t* bad : {L"0", L"65536", L"-1", L"abc", L"", L"4294967296", L"99999999999"}) {
+        EXPECT_EQ(PortFromFieldText(bad), 8080) << "input: " << std::wstring(bad).size();
+    }
+}
+
+TEST(NumberRules, ChunkLengthIsClampedOrFallsBack) {
+    EXPECT_EQ(ChunkSecondsFromFieldText(L"0"), 1);
+    EXPECT_EQ(ChunkSecondsFromFieldText(L"-5"), 1);
+    EXPECT_EQ(ChunkSecondsFromFieldText(L"31"), 30);
+    EXPECT_EQ(ChunkSecondsFromFieldText(L"1000"), 30);
+    EXPECT_EQ(ChunkSecondsFromFieldText(L"12abc"), 12);
+    EXPECT_EQ(ChunkSecondsFromFieldText(L"-2147483648"), 1);
+    for (const wchar_t* bad : {L"", L"abc", L"2147483648"}) EXPECT_EQ(ChunkSecondsFromFieldText(bad), 7);
+}
+
+TEST(LanguageRules, OnlyTheThreeCodesExactly) {
+    EXPECT_TRUE(IsSupportedLanguage("auto"));
+    EXPECT_TRUE(IsSupportedLanguage("en"));
+    EXPECT_TRUE(IsSupportedLanguage("zh"));
+    for (const char* bad : {"", "EN", "zh ", "fr", "auto\n"}) EXPECT_FALSE(IsSupportedLanguage(bad)) << bad;
+    EXPECT_FALSE(IsSupportedLanguage(std::string("en\0", 3)));
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// One worker thread per cut chunk: encode, upload, log the outcome. Workers stay
+// registered until the application closes and joins them all.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ChunkJob {
+    std::vector<std::int16_t> samples;  // 16 kHz mono, capture order
+    std::string language;               // g_language at the cut
+
+    ChunkJob(std::vector<std::int16_t>&& chunkSamples, const std::string& chunkLanguage);
+    ChunkJob(ChunkJob&&) = default;
+    ChunkJob& operator=(ChunkJob&&) = default;
+    ChunkJob(const ChunkJob&) = delete;
+    ChunkJob& operator=(const ChunkJob&) = delete;
+
+    void operator()();
+};
+
+extern std::atomic<bool> g_isShuttingDown;
+extern std::vector<std::thread> g_workers;
+extern std::mutex g_workersMutex;
+
+void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language);
+void RunChunkJob(ChunkJob& job);
+void JoinAllWorkers();

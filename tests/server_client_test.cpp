@@ -161,11 +161,13 @@ TEST_F(ServerClientTest, SegmentTextsAreJoinedWithSpacesBetweenPieces) {
 
 TEST_F(ServerClientTest, AnswersWithoutTranscriptAreShownSerialised) {
     ExpectTranscript(R"({"segments":[]})", "{\n  \"segments\": []\n}");
-    ExpectTranscript(R"({"segments":[{"text":""}]})", "{\n  \"segments\": [\n    {\n      \"text\": \"\"\n    }\n  ]\n}");
+    ExpectTranscript(R"({"segments":[{"text":""}]})",
+                     "{\n  \"segments\": [\n    {\n      \"text\": \"\"\n    }\n  ]\n}");
     ExpectTranscript(R"({"segments":[1,{"text":null}]})",
                      "{\n  \"segments\": [\n    1,\n    {\n      \"text\": null\n    }\n  ]\n}");
     ExpectTranscript(R"({"segments":{"text":"a"}})", "{\n  \"segments\": {\n    \"text\": \"a\"\n  }\n}");
-    ExpectTranscript(R"({"b":1,"a":2,"B":[true,false]})", "{\n  \"B\": [\n    true,\n    false\n  ],\n  \"a\": 2,\n  \"b\": 1\n}");
+    ExpectTranscript(R"({"b":1,"a":2,"B":[true,false]})",
+                     "{\n  \"B\": [\n    true,\n    false\n  ],\n  \"a\": 2,\n  \"b\": 1\n}");
     ExpectTranscript(R"({"Text":"a"})", "{\n  \"Text\": \"a\"\n}");
     ExpectTranscript("[1,[2,{}]]", "[\n  1,\n  [\n    2,\n    {}\n  ]\n]");
     ExpectTranscript(R"({})", "{}");

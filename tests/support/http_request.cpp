@@ -43,7 +43,9 @@ std::string Parameter(std::string_view value, std::string_view key) {
         const std::size_t equals = item.find('=');
         if (equals != std::string_view::npos && SameLetters(Trim(item.substr(0, equals)), key)) {
             std::string_view found = Trim(item.substr(equals + 1));
-            if (found.size() >= 2 && found.front() == '"' && found.back() == '"') found = found.substr(1, found.size() - 2);
+            if (found.size() >= 2 && found.front() == '"' && found.back() == '"') {
+                found = found.substr(1, found.size() - 2);
+            }
             return std::string(found);
         }
         start = end < value.size() ? end : std::string_view::npos;
@@ -93,7 +95,9 @@ std::vector<FormPart> ParseMultipartForm(std::string_view contentType, std::stri
         // The part's headers end in an empty line; a part without headers starts with it.
         const std::size_t headersEnd = body.find("\r\n\r\n", position);
         const std::size_t contentEnd = body.find(nextDelimiter, position);
-        if (headersEnd == std::string_view::npos || contentEnd == std::string_view::npos || headersEnd > contentEnd) return {};
+        if (headersEnd == std::string_view::npos || contentEnd == std::string_view::npos || headersEnd > contentEnd) {
+            return {};
+        }
         const std::size_t headersStart = std::min(position + kLineEnd.size(), headersEnd);
         auto headers = ParseHeaderLines(body.substr(headersStart, headersEnd - headersStart));
         if (!headers) return {};

@@ -1,0 +1,20 @@
+#include "tests/support/chunk_recorder.h"
+
+#include <utility>
+
+#include "transcribe/chunk_job.h"
+
+namespace {
+std::mutex g_recordedMutex;
+std::vector<RecordedChunk> g_recorded;
+}  // namespace
+
+void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language) {
+    std::lock_guard<std::mutex> lock(g_recordedMutex);
+    g_recorded.push_back({std::move(samples), language});
+}
+
+std::vector<RecordedChunk> TakeRecordedChunks() {
+    std::lock_guard<std::mutex> lock(g_recordedMutex);
+    return std::exchange(g_recorded, {});
+}

@@ -1,0 +1,87 @@
+#include "transcribe/chunk_job.h"
+
+#include <system_error>
+#include <utility>
+
+#include "app/log_pane.h"
+#include "transcribe/mp3_encoder.h"
+#include "transcribe/server_client.h"
+
+std::atomic<bool> g_isShuttingDown{false};
+std::vector<std::thread> g_workers;
+std::mutex g_workersMutex;
+
+ChunkJob::ChunkJob(std::vector<std::int16_t>&& chunkSamples, const std::string& chunkLanguage)
+    : samples(std::move(chunkSamples)), language(chunkLanguage) {}
+
+void ChunkJob::operator()() { RunChunkJob(*this); }
+
+void RunChunkJob(ChunkJob& job) {
+    if (g_isShuttingDown.load()) return;
+
+    std::vector<std::uint8_t> mp3;
+    std::string text;
+    std::string error;
+    if (!EncodeMp3(job.samples.data(), static_cast<std::int32_t>(job.samples.size()), mp3)) {
+        AppendLog("[Error] MP3 encoding failed\n");
+        return;
+    }
+    if (g_isShuttingDown.load()) return;
+
+    if (!PostChunk(mp3, job.language, text, error)) {
+        AppendLog("[Error] POST failed: " + error + "\n");
+        return;
+    }
+    if (!text.empty()) AppendLog(text + "\r\n");
+}
+
+namespace {
+// A worker must never take its process down: whatever escapes the job is reported
+// as this chunk's one line.
+void WorkerMain(ChunkJob job) {
+    try {
+        job();
+    } catch (const std::exception& e) {
+        AppendLog(std::string("[Error] Chunk worker failed: ") + e.what() + "\n");
+    } catch (...) {
+        AppendLog("[Error] Chunk worker failed\n");
+    }
+}
+}  // namespace
+
+void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language) {
+    if (g_isShuttingDown.load()) return;
+
+    std::thread worker;
+    try {
+        worker = std::thread(WorkerMain, ChunkJob(std::move(samples), language));
+    } catch (const std::system_error& e) {
+        // No thread for this chunk: the capture thread carries on with the next one.
+        AppendLog(std::string("[Error] Could not start a worker thread, chunk dropped: ") + e.what() + "\n");
+        return;
+    }
+
+    {
+        // The shutdown test and the registration are one step, so no worker can be
+        // added after JoinAllWorkers has taken the list.
+        std::lock_guard<std::mutex> lock(g_workersMutex);
+        if (!g_isShuttingDown.load()) {
+            g_workers.push_back(std::move(worker));
+            return;
+        }
+    }
+    // Close began while the thread was starting: it sees the flag and ends without
+    // sending; join it here since the registry is no longer collected.
+    worker.join();
+}
+
+void JoinAllWorkers() {
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> lock(g_workersMutex);
+        workers.swap(g_workers);
+    }
+    for (auto& worker : workers) {
+        if (worker.joinable()) worker.join();
+    }
+}

@@ -1,0 +1,152 @@
+#include "transcribe/server_client.h"
+
+#include <curl/curl.h>
+
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <nlohmann/json.hpp>
+
+#include "app/settings.h"
+
+namespace {
+
+constexpr const char* kInvalidJsonError = "Invalid JSON from server";
+constexpr long kConnectTimeoutMs = 2000;
+constexpr long kTransferTimeoutMs = 15000;
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct MimeDeleter {
+    void operator()(curl_mime* form) const { curl_mime_free(form); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+using json = nlohmann::json;
+
+// The member `key` of `value` when `value` is an object holding a string there.
+const std::string* StringMember(const json& value, const char* key) {
+    if (!value.is_object()) return nullptr;
+    const auto member = value.find(key);
+    if (member == value.end() || !member->is_string()) return nullptr;
+    return &member->get_ref<const std::string&>();
+}
+
+// The segment texts joined by single spaces put between pieces; empty pieces count.
+std::string JoinSegmentTexts(const json& segments) {
+    std::string joined;
+    for (const json& segment : segments) {
+        const std::string* piece = StringMember(segment, "text");
+        if (piece == nullptr) continue;
+        if (!joined.empty()) joined += ' ';
+        joined += *piece;
+    }
+    return joined;
+}
+
+// The transcript carried by a status-200 answer. Throws when the body is not exactly
+// one JSON value (white space around it allowed) or anything else fails.
+std::string TranscriptFromAnswer(const std::string& body) {
+    // The parser takes a zero byte for the end of its input and would ignore whatever
+    // follows; JSON text never holds one.
+    if (body.find('\0') != std::string::npos) throw std::invalid_argument("zero byte in the answer");
+    const json answer = json::parse(body, /*cb=*/nullptr, /*allow_exceptions=*/true,
+                                    /*ignore_comments=*/false);
+    if (const std::string* text = StringMember(answer, "text")) return *text;
+    if (answer.is_object()) {
+        const auto segments = answer.find("segments");
+        if (segments != answer.end() && segments->is_array()) {
+            std::string joined = JoinSegmentTexts(*segments);
+            if (!joined.empty()) return joined;
+        }
+    }
+    return answer.dump(2);
+}
+
+}  // namespace
+
+std::size_t AppendResponseBody(char* data, std::size_t size, std::size_t count, void* userdata) {
+    auto& response = *static_cast<ResponseBody*>(userdata);
+    const bool overflows = count != 0 && size > std::numeric_limits<std::size_t>::max() / count;
+    const std::size_t length = overflows ? 0 : size * count;
+    if (overflows || length > kMaxResponseBytes - response.bytes.size()) {
+        response.failure = kResponseTooLargeError;
+        return 0;
+    }
+    try {
+        response.bytes.append(data, length);
+    } catch (...) {
+        response.failure = kResponseOutOfMemoryError;
+        return 0;
+    }
+    return length;
+}
+
+bool PostChunk(const std::vector<std::uint8_t>& mp3, const std::string& language, std::string& text,
+               std::string& error) {
+    text.clear();
+    error.clear();
+
+    std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+    if (!handle) {
+        error = "curl_easy_init failed";
+        return false;
+    }
+
+    std::unique_ptr<curl_mime, MimeDeleter> form(curl_mime_init(handle.get()));
+    curl_mimepart* filePart = curl_mime_addpart(form.get());
+    curl_mime_name(filePart, "file");
+    curl_mime_filename(filePart, "audio_16k_mono.mp3");
+    curl_mime_data(filePart, reinterpret_cast<const char*>(mp3.data()), mp3.size());
+    curl_mime_type(filePart, "audio/mpeg");
+    curl_mimepart* languagePart = curl_mime_addpart(form.get());
+    curl_mime_name(languagePart, "language");
+    curl_mime_data(languagePart, language.c_str(), CURL_ZERO_TERMINATED);
+
+    // Without this libcurl sends "Expect: 100-continue" and holds the body back.
+    std::unique_ptr<curl_slist, SlistDeleter> headers(curl_slist_append(nullptr, "Expect:"));
+
+    ResponseBody response;
+    const std::string url = BuildServerUrl();
+
+    CURL* const easy = handle.get();
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_MIMEPOST, form.get());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &AppendResponseBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kTransferTimeoutMs);
+    // Uploads run on many threads at once: no SIGALRM-based time-outs in a synchronous
+    // resolver, and no signal handlers touched behind the application's back.
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+
+    const CURLcode result = curl_easy_perform(easy);
+    long responseCode = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &responseCode);
+    const auto status = static_cast<std::int32_t>(responseCode);
+
+    form.reset();
+    headers.reset();
+    handle.reset();
+
+    if (result != CURLE_OK) {
+        error = response.failure != nullptr ? response.failure : curl_easy_strerror(result);
+        return false;
+    }
+    if (status != 200) {
+        error = "HTTP " + std::to_string(status) + ": " + response.bytes;
+        return false;
+    }
+    try {
+        text = TranscriptFromAnswer(response.bytes);
+    } catch (...) {
+        error = kInvalidJsonError;
+        return false;
+    }
+    return true;
+}

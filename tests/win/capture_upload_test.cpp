@@ -28,18 +28,22 @@ constexpr long kSecond = 16000;
 constexpr long kWindow = kSecond / 8;
 constexpr std::size_t kSamplesPerFrame = 576;  // MPEG-2 Layer III at 16 kHz
 
-// Where one window of a chunk's audio lies in the played sound.
+// Where a stretch of a chunk's audio lies in the played sound.
 struct Alignment {
     long lag = 0;              // body[j] carries played[j - lag]
     double correlation = 0.0;  // normalised, at that lag
 };
 
-// Normalised correlation of body[first, first + kWindow) with the played sound at
-// `lag`, on every `step`-th sample.
-double CorrelationAt(const std::vector<std::int16_t>& played, const std::vector<std::int16_t>& body, long first,
-                     long lag, long step) {
+// Normalised correlation of body[first, first + count) with the played sound at `lag`,
+// over the part of it that lies inside the sound, on every `step`-th sample; none when
+// fewer than `minOverlap` samples lie inside.
+Alignment CorrelationAt(const std::vector<std::int16_t>& played, const std::vector<std::int16_t>& body, long first,
+                        long count, long lag, long step, long minOverlap) {
+    const long begin = std::max(first, lag);
+    const long end = std::min(first + count, static_cast<long>(played.size()) + lag);
+    if (end - begin < minOverlap) return {lag, -1.0};
     double product = 0.0, playedEnergy = 0.0, bodyEnergy = 0.0;
-    for (long j = first; j < first + kWindow; j += step) {
+    for (long j = begin; j < end; j += step) {
         const double p = played[j - lag];
         const double b = body[j];
         product += p * b;
@@ -47,33 +51,33 @@ double CorrelationAt(const std::vector<std::int16_t>& played, const std::vector<
         bodyEnergy += b * b;
     }
     const double energy = playedEnergy * bodyEnergy;
-    return energy > 0.0 ? product / std::sqrt(energy) : 0.0;
+    return {lag, energy > 0.0 ? product / std::sqrt(energy) : 0.0};
 }
 
-// The best lag for the window at `first` within [low, high], among those that put it
-// wholly inside the played sound, comparing every `step`-th sample.
-Alignment AlignWindow(const std::vector<std::int16_t>& played, const std::vector<std::int16_t>& body, long first,
-                      long low, long high, long step) {
+// The best lag in [low, high] for body[first, first + count).
+Alignment Align(const std::vector<std::int16_t>& played, const std::vector<std::int16_t>& body, long first,
+                long count, long low, long high, long step, long minOverlap) {
     Alignment best{0, -1.0};
-    low = std::max(low, first + kWindow - static_cast<long>(played.size()));
-    high = std::min(high, first);
     for (long lag = low; lag <= high; ++lag) {
-        const double correlation = CorrelationAt(played, body, first, lag, step);
-        if (correlation > best.correlation) best = {lag, correlation};
+        const Alignment candidate = CorrelationAt(played, body, first, count, lag, step, minOverlap);
+        if (candidate.correlation > best.correlation) best = candidate;
     }
     return best;
 }
 
-// Each window of `body` aligned on its own near where the middle window lies in the
-// played sound, which is searched for everywhere (on every fourth sample).
+// Where the chunk as a whole lies in the played sound (searched everywhere, on every
+// fourth sample, at least a quarter second inside it), then each window on its own near
+// there. The sound resembles itself a few seconds on, so a window alone could be
+// taken for a later one when a break spoils its true place.
 std::vector<Alignment> AlignWindows(const std::vector<std::int16_t>& played, const std::vector<std::int16_t>& body) {
     constexpr long kNear = 400;
-    const long middle = kSecond / 2;
-    const long anywhere = static_cast<long>(played.size()) + kSecond;
-    const long lag = AlignWindow(played, body, middle, -anywhere, anywhere, 4).lag;
+    const long quarter = kSecond / 4;
+    const long chunkLag = Align(played, body, 0, kSecond, quarter - static_cast<long>(played.size()),
+                                kSecond - quarter, 4, quarter)
+                              .lag;
     std::vector<Alignment> windows;
     for (long first = 0; first < kSecond; first += kWindow)
-        windows.push_back(AlignWindow(played, body, first, lag - kNear, lag + kNear, 1));
+        windows.push_back(Align(played, body, first, kWindow, chunkLag - kNear, chunkLag + kNear, 1, kWindow));
     return windows;
 }
 
@@ -223,33 +227,38 @@ protected:
 
 // Wine drops captured data when the capture thread is kept from running for longer than
 // the stream's 30 ms buffer (a busy machine), and a sound can stutter on its way into
-// the sink. Such a break shows inside a chunk, where the system cannot cause one, and
-// moves the sound by a fraction of a second, never by a whole chunk. Every pair of
-// neighbouring chunks that came through unbroken must meet exactly; a recording with
-// too few such pairs is made again, a few times at most.
+// the sink. Such a break spoils the chunk it falls in, where the system cannot cause
+// one, and now and then it falls just on a cut. So a recording counts when at least two
+// pairs of neighbouring chunks came through unbroken and every such pair meets exactly;
+// otherwise it is made again, a few times at most. A fault of the system's own, such as
+// a lost, doubled or shifted chunk, shows in every recording.
 TEST_F(CaptureUploadTest, ChunksReachTheServerAsMp3OfWhatWasPlayed) {
     const auto played = test_signal::SpeechLike(6 * kSecond + kSecond / 2, 11);
-    constexpr long kLargestBreak = kSecond / 4;
     constexpr int kAttempts = 4;
+    std::string problem;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         const auto covered = RecordThroughTheSink(played);
         if (HasFailure()) return;
         ASSERT_GE(covered.size(), 4u) << "the played sound should fill at least four whole chunks";
-        int unbrokenPairs = 0;
+
+        int meetingPairs = 0;
+        problem.clear();
         for (std::size_t k = 1; k < covered.size(); ++k) {
+            if (!covered[k - 1].Unbroken() || !covered[k].Unbroken()) continue;
+            // Consecutive chunks carry consecutive seconds of the sound.
             const long step = covered[k - 1].Lag() - covered[k].Lag();
-            // Consecutive chunks carry consecutive seconds of the sound: nothing lost,
-            // nothing doubled, nothing moved at a cut.
-            EXPECT_NEAR(step, kSecond, kLargestBreak) << "between chunks " << k - 1 << " and " << k;
-            if (covered[k - 1].Unbroken() && covered[k].Unbroken()) {
-                EXPECT_EQ(step, kSecond) << "between chunks " << k - 1 << " and " << k;
-                ++unbrokenPairs;
+            if (step == kSecond) {
+                ++meetingPairs;
+            } else {
+                problem += " chunks " + std::to_string(k - 1) + " and " + std::to_string(k) + " are " +
+                           std::to_string(step) + " samples apart;";
             }
         }
-        if (HasFailure() || unbrokenPairs >= 2) return;
-        std::printf("attempt %d: the audio broke on its way too often; recording again\n", attempt);
+        if (problem.empty() && meetingPairs >= 2) return;
+        if (problem.empty()) problem = " only " + std::to_string(meetingPairs) + " unbroken pairs;";
+        std::printf("attempt %d:%s recording again\n", attempt, problem.c_str());
     }
-    FAIL() << "no recording brought two unbroken pairs of neighbouring chunks in " << kAttempts << " attempts";
+    FAIL() << "in " << kAttempts << " recordings none came through whole; the last:" << problem;
 }
 
 }  // namespace

@@ -4,14 +4,14 @@
 # PulseAudio again whatever happens, so that later tests find the device back.
 set -euo pipefail
 testbed=$1 exe=$2
-[ -n "${PULSE_SERVER:-}" ] || { echo "device_lost.sh: no test bed in the environment" >&2; exit 1; }
-# The test bed keeps its socket at STATE_DIR/pulse/native.
-state=${VALDRIN_TESTBED_STATE:-$(dirname "$(dirname "${PULSE_SERVER#unix:}")")}
+state=${VALDRIN_TESTBED_STATE:-}
+[ -n "$state" ] || { echo "device_lost.sh: no test bed in the environment (source STATE_DIR/env)" >&2; exit 1; }
 
 work=$(mktemp -d)
 marker=$work/recording
+stopped=no
 restore() {
-  "$testbed" pulse-start "$state" >&2 || true
+  [ "$stopped" = no ] || "$testbed" pulse-start "$state" >&2 || true
   rm -rf "$work"
 }
 trap restore EXIT
@@ -23,5 +23,8 @@ for _ in $(seq 300); do
   kill -0 "$test_pid" 2>/dev/null || break
   sleep 0.1
 done
-[ -e "$marker" ] && "$testbed" pulse-stop "$state" >&2
+if [ -e "$marker" ]; then
+  stopped=yes
+  "$testbed" pulse-stop "$state" >&2
+fi
 wait "$test_pid"

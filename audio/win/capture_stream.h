@@ -15,8 +15,9 @@ extern CaptureContext g_capture;
 bool StartCapture(CaptureContext& context);
 
 // Window thread only. Stops the capture thread and the stream and releases everything.
-// A capture thread that is still busy after StopCapture's wait keeps the stream until it
-// has ended; the next StartCapture finishes the release then.
+// A capture thread that is still busy after StopCapture's 2000 ms wait keeps the stream,
+// the format and the event until it has ended: the context stays as it is, and the next
+// StartCapture, or another StopCapture (which waits again), finishes the release.
 void StopCapture(CaptureContext& context);
 
 // The capture thread's body; its argument is the CaptureContext. Always returns 0.

@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -106,15 +107,14 @@ std::string RecognitionDetail(const Upload& upload, Seconds queued, Seconds reco
 }  // namespace
 
 struct InferenceServer::Impl {
-    Impl(RecognizerPool& pool, ServerSettings settings, RequestLogger log)
-        : pool(pool), settings(std::move(settings)), log(std::move(log)) {}
+    Impl(ServerSettings settings, RequestLogger log) : settings(std::move(settings)), log(std::move(log)) {}
 
     void Configure();
     void HandleInference(const httplib::Request& req, httplib::Response& res,
                          const httplib::ContentReader& reader);
     void Recognise(Upload& upload, httplib::Response& res);
 
-    RecognizerPool& pool;
+    RecognizerPool* pool = nullptr;  // set by Run before the first request
     const ServerSettings settings;
     const RequestLogger log;
     ListeningServer http;
@@ -122,8 +122,11 @@ struct InferenceServer::Impl {
 };
 
 void InferenceServer::Impl::Configure() {
-    const std::size_t threads = settings.connection_threads;
-    http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // Made when listening starts: enough connection threads to keep every recogniser
+    // busy and still answer health checks and refusals meanwhile.
+    http.new_task_queue = [this] {
+        return new httplib::ThreadPool(std::max(settings.connection_threads, pool->size() + 2));
+    };
     // Without SO_REUSEPORT (the library's default) a second server on the same port
     // fails to bind instead of silently sharing the port with the first.
     http.set_socket_options([](socket_t sock) {
@@ -172,13 +175,12 @@ void InferenceServer::Impl::HandleInference(const httplib::Request& req, httplib
     if (!req.is_multipart_form_data()) {
         // Read the body anyway, so that the client is not cut off before the answer.
         std::size_t received = 0;
-        const bool read = reader([&](const char*, std::size_t size) {
+        reader([&](const char*, std::size_t size) {
             received += size;
-            return received <= limits.max_body_bytes;
+            return received <= DrainLimit(limits);
         });
-        ReplyError(res, !read && (res.status == 413 || received > limits.max_body_bytes)
-                            ? BodyTooLargeError(limits)
-                            : NotMultipartError());
+        ReplyError(res, res.status == 413 || received > limits.max_body_bytes ? BodyTooLargeError(limits)
+                                                                             : NotMultipartError());
         return;
     }
     UploadForm form(limits);
@@ -199,12 +201,12 @@ void InferenceServer::Impl::HandleInference(const httplib::Request& req, httplib
 
 void InferenceServer::Impl::Recognise(Upload& upload, httplib::Response& res) {
     const Clock::time_point arrived = Clock::now();
-    std::optional<RecognizerPool::Lease> recognizer = pool.Acquire(settings.queue_patience);
+    std::optional<RecognizerPool::Lease> recognizer = pool->Acquire(settings.queue_patience);
     if (!recognizer) {
         res.set_header("Retry-After", "5");
         char message[120];
         std::snprintf(message, sizeof message, "all %zu recognisers stayed busy for %g s; try again later",
-                      pool.size(), Seconds(settings.queue_patience).count());
+                      pool->size(), Seconds(settings.queue_patience).count());
         ReplyError(res, {503, message});
         return;
     }
@@ -215,8 +217,8 @@ void InferenceServer::Impl::Recognise(Upload& upload, httplib::Response& res) {
     ReplyJson(res, 200, {{"text", text}});
 }
 
-InferenceServer::InferenceServer(RecognizerPool& pool, ServerSettings settings, RequestLogger log)
-    : impl_(std::make_unique<Impl>(pool, std::move(settings), std::move(log))) {
+InferenceServer::InferenceServer(ServerSettings settings, RequestLogger log)
+    : impl_(std::make_unique<Impl>(std::move(settings), std::move(log))) {
     // The library writes to sockets without MSG_NOSIGNAL: a client that hangs up
     // mid-answer must cost one connection, not the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -240,7 +242,10 @@ bool InferenceServer::Bind(const std::string& host, int port, std::string& error
 
 int InferenceServer::port() const { return impl_->port; }
 
-void InferenceServer::Run() { impl_->http.listen_after_bind(); }
+void InferenceServer::Run(RecognizerPool& pool) {
+    impl_->pool = &pool;
+    impl_->http.listen_after_bind();
+}
 
 void InferenceServer::Stop() { impl_->http.CloseListeningSocket(); }
 

@@ -28,7 +28,7 @@ using RequestLogger = std::function<void(const std::string&)>;
 
 class InferenceServer {
 public:
-    InferenceServer(RecognizerPool& pool, ServerSettings settings, RequestLogger log);
+    InferenceServer(ServerSettings settings, RequestLogger log);
     ~InferenceServer();
     InferenceServer(const InferenceServer&) = delete;
     InferenceServer& operator=(const InferenceServer&) = delete;
@@ -38,9 +38,9 @@ public:
     bool Bind(const std::string& host, int port, std::string& error);
     int port() const;
 
-    // Serves until Stop, then returns once every request in progress has been
-    // answered. Returns at once when Stop came first.
-    void Run();
+    // Serves with the recognisers of `pool` until Stop, then returns once every
+    // request in progress has been answered. Returns at once when Stop came first.
+    void Run(RecognizerPool& pool);
     // Callable from any thread, before or during Run, any number of times.
     void Stop();
 

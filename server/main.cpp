@@ -29,33 +29,21 @@ void Say(const std::string& line) {
 
 void Note(const std::string& message) { Say(std::string(kProgram) + ": " + message); }
 
-// Hands a stop request to the server that is running, or to the next one that
-// starts; a signal can arrive at any point, the loading of the models included.
-class StopRelay {
-public:
-    void RequestStop() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requested_ = true;
-        if (server_) server_->Stop();
-    }
-    void Attach(InferenceServer* server) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        server_ = server;
-        if (server_ && requested_) server_->Stop();
-    }
+std::string Count(std::size_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
-private:
-    std::mutex mutex_;
-    bool requested_ = false;
-    InferenceServer* server_ = nullptr;
-};
+std::string Url(const std::string& host, int port) {
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
 
 std::unique_ptr<RecognizerPool> LoadRecognizers(int count, const ModelPaths& model) {
-    Note("loading " + std::to_string(count) + " recognisers");
+    Note("loading " + Count(static_cast<std::size_t>(count), "recogniser"));
     const auto start = std::chrono::steady_clock::now();
     auto pool = std::make_unique<RecognizerPool>(static_cast<std::size_t>(count), model);
     char text[120];
-    std::snprintf(text, sizeof text, "recognisers loaded in %.2f s, resident memory %zu MiB",
+    std::snprintf(text, sizeof text, "loaded in %.2f s, resident memory %zu MiB",
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                   ResidentBytes() / (1024 * 1024));
     Note(text);
@@ -68,13 +56,19 @@ int Serve(const ServerOptions& options) {
         Note(missing);
         return 1;
     }
-    StopRelay relay;
-    // First, so that the signals are blocked in every thread started afterwards.
-    TerminationSignals signals([&relay] {
+    // The port first: a taken port is reported before the models take their time.
+    InferenceServer server(ServerSettings{}, Say);
+    std::string error;
+    if (!server.Bind(options.host, options.port, error)) {
+        Note(error);
+        return 1;
+    }
+    // Before any other thread exists, so that the signals reach only the watcher.
+    // A stop during loading closes the listening socket and Run returns at once.
+    TerminationSignals signals([&server] {
         Note("stopping: finishing the requests in progress");
-        relay.RequestStop();
+        server.Stop();
     });
-
     std::unique_ptr<RecognizerPool> pool;
     try {
         pool = LoadRecognizers(options.workers, model);
@@ -82,17 +76,8 @@ int Serve(const ServerOptions& options) {
         Note(e.what());
         return 1;
     }
-    InferenceServer server(*pool, ServerSettings{}, Say);
-    std::string error;
-    if (!server.Bind(options.host, options.port, error)) {
-        Note(error);
-        return 1;
-    }
-    Note("listening on http://" + options.host + ":" + std::to_string(server.port()) + " with " +
-         std::to_string(pool->size()) + " workers");
-    relay.Attach(&server);
-    server.Run();
-    relay.Attach(nullptr);
+    Note("listening on " + Url(options.host, server.port()) + " with " + Count(pool->size(), "worker"));
+    server.Run(*pool);
     Note("stopped");
     return 0;
 }

@@ -53,31 +53,27 @@ UploadError NotMultipartError() {
 
 UploadError MalformedFormError() { return {400, "malformed multipart/form-data body"}; }
 
+std::size_t DrainLimit(const UploadLimits& limits) { return 4 * limits.max_body_bytes; }
+
 bool UploadForm::BeginPart(const std::string& name) {
-    if (error_) return false;
-    if (++parts_ > limits_.max_parts) {
+    current_ = Field::kOther;
+    if (++parts_ > limits_.max_parts && !error_)
         error_ = UploadError{400, "more than " + std::to_string(limits_.max_parts) + " form parts"};
-        return false;
-    }
+    if (error_) return bytes_ <= DrainLimit(limits_);
     if (name == "file") {
         current_ = Field::kFile;
         ++file_parts_;
     } else if (name == "language") {
         current_ = Field::kLanguage;
         ++language_parts_;
-    } else {
-        current_ = Field::kOther;
     }
     return true;
 }
 
 bool UploadForm::AppendContent(const char* data, std::size_t size) {
-    if (error_) return false;
-    if (size > limits_.max_body_bytes - bytes_) {
-        error_ = BodyTooLargeError(limits_);
-        return false;
-    }
     bytes_ += size;
+    if (bytes_ > limits_.max_body_bytes && !error_) error_ = BodyTooLargeError(limits_);
+    if (error_) return bytes_ <= DrainLimit(limits_);
     if (current_ == Field::kFile) file_.append(data, size);
     if (current_ == Field::kLanguage) language_.append(data, size);
     return true;

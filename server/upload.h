@@ -33,10 +33,15 @@ UploadError BodyTooLargeError(const UploadLimits& limits);  // 413
 UploadError NotMultipartError();                            // 415
 UploadError MalformedFormError();                           // 400
 
+// How much of a body is read at most: a refused body is still read, and dropped, up
+// to this size, so that the client is not cut off while sending and gets to read
+// the refusal.
+std::size_t DrainLimit(const UploadLimits& limits);
+
 // Collects the parts of one multipart body while the HTTP layer parses it: keeps the
 // contents of "file" and "language", skips other parts, and counts every content
-// byte against the body limit. A false return asks the caller to stop reading; error()
-// then says why.
+// byte against the body limit. Past a limit the form is refused (error()) and keeps
+// no more content. Both calls return whether the caller should go on reading.
 class UploadForm {
 public:
     explicit UploadForm(const UploadLimits& limits) : limits_(limits) {}

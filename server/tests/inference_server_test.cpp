@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -46,13 +47,13 @@ std::string ErrorOf(const httplib::Result& result, int status) {
 class RunningServer {
 public:
     RunningServer(RecognizerPool& pool, ServerSettings settings)
-        : server_(pool, std::move(settings), [this](const std::string& line) {
+        : server_(std::move(settings), [this](const std::string& line) {
               std::lock_guard<std::mutex> lock(log_mutex_);
               log_.push_back(line);
           }) {
         std::string error;
         if (!server_.Bind("127.0.0.1", 0, error)) throw std::runtime_error(error);
-        runner_ = std::async(std::launch::async, [this] { server_.Run(); });
+        runner_ = std::async(std::launch::async, [this, &pool] { server_.Run(pool); });
     }
     ~RunningServer() {
         server_.Stop();
@@ -185,6 +186,42 @@ TEST_F(InferenceServerTest, RefusesBadUploadsAndKeepsServing) {
     EXPECT_EQ(json::parse(result->body), json({{"text", testing::kGoForwardText}}));
 }
 
+// A chunked body announces no length, so only the server's own count can stop it.
+httplib::Result PostChunked(httplib::Client& client, const std::string& body, const std::string& content_type) {
+    return client.Post(
+        "/inference",
+        [&body](std::size_t offset, httplib::DataSink& sink) {
+            const std::size_t piece = std::min<std::size_t>(8192, body.size() - offset);
+            if (piece > 0) sink.write(body.data() + offset, piece);
+            if (offset + piece == body.size()) sink.done();
+            return true;
+        },
+        content_type);
+}
+
+TEST_F(InferenceServerTest, CountsChunkedUploadsAgainstTheLimit) {
+    ServerSettings settings;
+    settings.limits.max_body_bytes = 64 * 1024;
+    RunningServer running(*pool_, settings);
+    auto client = running.Client();
+
+    const std::string form_head =
+        "--XyZ\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nen\r\n"
+        "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.mp3\"\r\n"
+        "Content-Type: audio/mpeg\r\n\r\n";
+    const std::string form_tail = "\r\n--XyZ--\r\n";
+    const std::string multipart = "multipart/form-data; boundary=XyZ";
+    EXPECT_EQ(ErrorOf(PostChunked(client, form_head + std::string(200 * 1024, 'x') + form_tail, multipart), 413),
+              "upload larger than 65536 bytes");
+    EXPECT_EQ(ErrorOf(PostChunked(client, std::string(200 * 1024, 'x'), "audio/mpeg"), 413),
+              "upload larger than 65536 bytes");
+
+    auto result = PostChunked(client, form_head + *mp3_ + form_tail, multipart);
+    ASSERT_TRUE(result) << httplib::to_string(result.error());
+    EXPECT_EQ(result->status, 200) << result->body;
+    EXPECT_EQ(json::parse(result->body, nullptr, false), json({{"text", testing::kGoForwardText}}));
+}
+
 TEST_F(InferenceServerTest, AnswersUnknownPathsAndWrongMethodsInJson) {
     RunningServer running(*pool_, {});
     auto client = running.Client();
@@ -239,15 +276,23 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "en")));
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "zh")));
     ASSERT_TRUE(client.Get("/missing"));
+    // A line is logged just after its answer is sent; once Run has returned, all are.
+    running.server().Stop();
+    running.runner().wait();
     const auto log = running.Log();
     ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[0].rfind("GET /health 200 ", 0), 0u) << log[0];
-    EXPECT_EQ(log[1].rfind("POST /inference 200 ", 0), 0u) << log[1];
-    EXPECT_NE(log[1].find(" ms language=en audio=2."), std::string::npos) << log[1];
-    EXPECT_NE(log[1].find(" rtf=0."), std::string::npos) << log[1];
-    EXPECT_EQ(log[2].rfind("POST /inference 422 ", 0), 0u) << log[2];
-    EXPECT_EQ(log[3].rfind("GET /missing 404 ", 0), 0u) << log[3];
-    for (const auto& line : log) EXPECT_NE(line.find(" ms"), std::string::npos) << line;
+    // Each connection has its own thread, so lines may come in any order.
+    auto line_starting = [&log](const std::string& start) {
+        for (const auto& line : log)
+            if (line.rfind(start, 0) == 0) return line;
+        return "no line starts with " + start;
+    };
+    EXPECT_NE(line_starting("GET /health 200 ").find(" ms"), std::string::npos);
+    const std::string recognised = line_starting("POST /inference 200 ");
+    EXPECT_NE(recognised.find(" ms language=en audio=2."), std::string::npos) << recognised;
+    EXPECT_NE(recognised.find(" rtf="), std::string::npos) << recognised;
+    EXPECT_NE(line_starting("POST /inference 422 ").find(" ms"), std::string::npos);
+    EXPECT_NE(line_starting("GET /missing 404 ").find(" ms"), std::string::npos);
 }
 
 TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {
@@ -267,17 +312,17 @@ TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {
 }
 
 TEST_F(InferenceServerTest, StopBeforeRunEndsRunAtOnce) {
-    InferenceServer server(*pool_, {}, [](const std::string&) {});
+    InferenceServer server({}, [](const std::string&) {});
     std::string error;
     ASSERT_TRUE(server.Bind("127.0.0.1", 0, error)) << error;
     server.Stop();
-    auto run = std::async(std::launch::async, [&] { server.Run(); });
+    auto run = std::async(std::launch::async, [&] { server.Run(*pool_); });
     EXPECT_EQ(run.wait_for(10s), std::future_status::ready);
 }
 
 TEST_F(InferenceServerTest, RefusesAPortThatIsTaken) {
     RunningServer first(*pool_, {});
-    InferenceServer second(*pool_, {}, [](const std::string&) {});
+    InferenceServer second({}, [](const std::string&) {});
     std::string error;
     EXPECT_FALSE(second.Bind("127.0.0.1", first.server().port(), error));
     EXPECT_EQ(error, "cannot listen on 127.0.0.1:" + std::to_string(first.server().port()) +

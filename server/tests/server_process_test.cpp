@@ -138,7 +138,7 @@ TEST(ServerProcess, ServesUntilSigtermThenExitsCleanly) {
     EXPECT_NE(server.Stderr().find("valdrin-server: stopped"), std::string::npos) << server.Stderr();
 }
 
-TEST(ServerProcess, StopsCleanlyOnSigintWhileLoading) {
+TEST(ServerProcess, StopsCleanlyOnSigintDuringStartUp) {
     ServerProcess server({"--port", "0", "--workers", "2"});
     ASSERT_TRUE(server.WaitForError("loading 2 recognisers")) << server.Stderr();
     server.Signal(SIGINT);

@@ -56,11 +56,27 @@ TEST(UploadForm, CountsEveryPartAgainstTheBodyLimit) {
     EXPECT_TRUE(form.AppendContent("123456", 6));
     ASSERT_TRUE(form.BeginPart("file"));
     EXPECT_TRUE(form.AppendContent("7890", 4));  // exactly at the limit
-    EXPECT_FALSE(form.AppendContent("x", 1));
+    EXPECT_FALSE(form.error());
+    EXPECT_TRUE(form.AppendContent("x", 1)) << "the refused body is still read";
     ASSERT_TRUE(form.error());
     EXPECT_EQ(form.error()->status, 413);
     EXPECT_EQ(form.error()->message, "upload larger than 10 bytes");
-    EXPECT_FALSE(form.BeginPart("language")) << "a failed form takes nothing more";
+    EXPECT_EQ(form.file(), "7890") << "nothing is kept past the limit";
+}
+
+TEST(UploadForm, ReadsARefusedBodyOnlyUpToTheDrainLimit) {
+    UploadLimits limits;
+    limits.max_body_bytes = 10;
+    ASSERT_EQ(DrainLimit(limits), 40u);
+    UploadForm form(limits);
+    ASSERT_TRUE(form.BeginPart("file"));
+    EXPECT_TRUE(form.AppendContent(std::string(40, 'x').data(), 40));
+    EXPECT_TRUE(form.BeginPart("language"));
+    EXPECT_FALSE(form.AppendContent("x", 1));
+    EXPECT_FALSE(form.BeginPart("other"));
+    EXPECT_EQ(form.error()->status, 413);
+    EXPECT_TRUE(form.file().empty());
+    EXPECT_TRUE(form.language().empty());
 }
 
 TEST(UploadForm, RefusesTooManyParts) {

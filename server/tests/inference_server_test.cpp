@@ -4,6 +4,11 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <future>
@@ -237,6 +242,36 @@ TEST_F(InferenceServerTest, AnswersUnknownPathsAndWrongMethodsInJson) {
     EXPECT_EQ(ErrorOf(client.Post("/health", "", "text/plain"), 405),
               "method not allowed: POST /health (allowed: GET, HEAD)");
     EXPECT_EQ(ErrorOf(client.Delete("/inference"), 405), "method not allowed: DELETE /inference (allowed: POST)");
+}
+
+// Sends raw bytes and returns everything the server writes back before closing.
+std::string RawExchange(int port, const std::string& request) {
+    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        send(sock, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        for (ssize_t count; (count = recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, count);
+    }
+    close(sock);
+    return answer;
+}
+
+TEST_F(InferenceServerTest, AnswersMalformedRequestsInJsonAndKeepsServing) {
+    RunningServer running(*pool_, {});
+    const int port = running.server().port();
+    for (const std::string request : {"NONSENSE\r\n\r\n", "BREW /inference HTTP/1.1\r\n\r\n"}) {
+        const std::string answer = RawExchange(port, request);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 400 ", 0), 0u) << answer;
+        EXPECT_NE(answer.find("\r\n\r\n{\"error\":\"request rejected (HTTP 400)\"}"), std::string::npos) << answer;
+    }
+    auto result = running.Client().Get("/health");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
 }
 
 TEST_F(InferenceServerTest, AnswersOverlappingUploadsTogether) {

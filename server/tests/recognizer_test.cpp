@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -8,10 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "server/mp3_decoder.h"
 #include "server/recognizer.h"
 #include "server/recognizer_pool.h"
-#include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 #include "server/tests/support/word_error_rate.h"
 
@@ -39,13 +36,6 @@ TEST_F(RecognizerTest, HearsGoForwardExactly) {
     EXPECT_EQ(RecognizeAll(*recognizer_, testing::GoForwardSamples()), testing::kGoForwardText);
 }
 
-TEST_F(RecognizerTest, HearsGoForwardAfterAnMp3RoundTrip) {
-    const auto mp3 = testing::EncodeMp3(testing::GoForwardSamples(), 16000, 1);
-    const Mp3Decoding decoded = DecodeMp3(mp3.data(), mp3.size(), 60 * 16000);
-    ASSERT_EQ(decoded.outcome, Mp3Decoding::Outcome::kDecoded) << decoded.detail;
-    EXPECT_EQ(RecognizeAll(*recognizer_, decoded.samples), testing::kGoForwardText);
-}
-
 TEST_F(RecognizerTest, TranscribesReadSpeechWithinTheModelsErrorRate) {
     std::size_t errors = 0;
     std::size_t words = 0;
@@ -67,11 +57,6 @@ TEST_F(RecognizerTest, HearsNothingInSilenceOrTinyInput) {
     EXPECT_EQ(RecognizeAll(*recognizer_, std::vector<std::int16_t>(2 * 16000, 0)), "");
     EXPECT_EQ(RecognizeAll(*recognizer_, std::vector<std::int16_t>(10, 100)), "");
     EXPECT_EQ(recognizer_->Recognize(nullptr, 0), "");
-}
-
-TEST_F(RecognizerTest, IsReusableAcrossUtterances) {
-    const auto speech = testing::GoForwardSamples();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(RecognizeAll(*recognizer_, speech), testing::kGoForwardText);
 }
 
 TEST(ModelPaths, NamesTheFirstMissingFile) {
@@ -145,18 +130,6 @@ TEST_F(RecognizerPoolTest, AGivingUpWaiterDoesNotBlockTheLine) {
     EXPECT_FALSE(impatient.get());
     held_b.reset();
     EXPECT_TRUE(patient.get());
-}
-
-TEST_F(RecognizerPoolTest, DecodesOnEveryRecognizerAtOnce) {
-    const auto speech = testing::GoForwardSamples();
-    std::vector<std::future<std::string>> results;
-    for (int i = 0; i < 4; ++i) {
-        results.push_back(std::async(std::launch::async, [&] {
-            auto lease = pool_->Acquire(30s);
-            return lease ? RecognizeAll(**lease, speech) : std::string("<no recogniser>");
-        }));
-    }
-    for (auto& result : results) EXPECT_EQ(result.get(), testing::kGoForwardText);
 }
 
 }  // namespace

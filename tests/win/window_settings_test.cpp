@@ -1,6 +1,8 @@
 // Settings as typed into the real window, seen through the lines that Start writes.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "tests/support/loopback_server.h"
 #include "tests/win/window_test_support.h"
 

@@ -1,12 +1,19 @@
 # Imported targets for the three libraries the core links, the same names natively
-# and in the MinGW cross build (where they come from the dependency cache).
+# and in the MinGW cross build (where they come from the dependency cache that
+# scripts/setup-windows.sh builds and names).
 set(THREADS_PREFER_PTHREAD_FLAG ON)
 find_package(Threads REQUIRED)
 
 if(WIN32)
   if(NOT VALDRIN_DEPS_PREFIX)
-    message(FATAL_ERROR "VALDRIN_DEPS_PREFIX must name the folder with the MinGW builds of libcurl and LAME")
+    message(FATAL_ERROR "VALDRIN_DEPS_PREFIX must name the folder with the MinGW builds of libcurl, "
+                        "LAME and mpg123: -DVALDRIN_DEPS_PREFIX=\"$(scripts/setup-windows.sh | tail -n1)\"")
   endif()
+  # The prefix is a root of Windows libraries too, and pkg-config (libmpg123 for the
+  # tests) must find its MinGW builds, never the host's.
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VALDRIN_DEPS_PREFIX})
+  set(ENV{PKG_CONFIG_LIBDIR} ${VALDRIN_DEPS_PREFIX}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} "")
   add_library(valdrin::curl INTERFACE IMPORTED)
   target_include_directories(valdrin::curl INTERFACE ${VALDRIN_DEPS_PREFIX}/include)
   target_compile_definitions(valdrin::curl INTERFACE CURL_STATICLIB)

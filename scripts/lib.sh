@@ -4,21 +4,45 @@ say() { printf '==> %s\n' "$*" >&2; }
 
 # ensure_packages PKG...: installs the Debian packages that are missing; quick when none is.
 ensure_packages() {
-  local missing=() p
+  local installed missing=() p
+  installed=" $(dpkg-query -W -f='${db:Status-Status}:${Package} ' "$@" 2>/dev/null || true)"
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    [[ $installed == *" installed:$p "* ]] || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   say "installing ${missing[*]}"
-  local sudo=""
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# apt_get ARGS...: apt-get as root that outlasts other apt runs holding the locks
+# (several builds on one machine install at the same time).
+apt_get() {
+  local sudo="" try
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  for try in 1 2 3 4 5 6; do
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=300 "$@" && return 0
+    [ "$try" -lt 6 ] && { say "apt-get $1 failed (attempt $try), retrying in 10 s"; sleep 10; }
+  done
+  return 1
 }
 
 # Packages of the native build, its tests and benchmarks.
 NATIVE_PACKAGES=(cmake g++ make pkg-config libcurl4-openssl-dev libmp3lame-dev nlohmann-json3-dev
                  libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libcpp-httplib-dev)
+
+# Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), and
+# of fetching Debian's sources of the libraries built for MinGW.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
+                  cmake make patch xz-utils bzip2 dpkg-dev googletest libcpp-httplib-dev nlohmann-json3-dev
+                  wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
+                  pulseaudio pulseaudio-utils)
+MINGW_TRIPLET=x86_64-w64-mingw32
+MINGW_CC=$MINGW_TRIPLET-gcc-posix
+MINGW_CXX=$MINGW_TRIPLET-g++-posix
+
+# Caches shared by every checkout on this machine (MinGW libraries, Wine prefixes).
+valdrin_cache_dir() { printf '%s\n' "${VALDRIN_CACHE_DIR:-/var/cache/valdrin}"; }
 
 project_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 

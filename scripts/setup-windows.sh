@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# Prepares this Debian 12 machine for the Windows build and its test bed, then prints
+# the folder of the MinGW libraries as the LAST line of stdout (all else goes to stderr):
+#
+#   VALDRIN_DEPS_PREFIX=$(scripts/setup-windows.sh | tail -n1)
+#   cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-w64.cmake \
+#         -DVALDRIN_DEPS_PREFIX="$VALDRIN_DEPS_PREFIX"
+#
+# It installs the cross compiler, Wine, Xvfb and PulseAudio (WINDOWS_PACKAGES in lib.sh)
+# and builds static MinGW libraries from Debian's source packages of curl (libcurl, HTTP
+# only: no TLS, compression, IDN, HTTP/2, PSL or SSH), lame (libmp3lame, encoder only)
+# and mpg123 (libmpg123, for decoding in the tests) into
+#
+#   $(valdrin_cache_dir)/mingw-deps-<key>     (/var/cache/valdrin unless VALDRIN_CACHE_DIR)
+#
+# holding include/, lib/libcurl.a, lib/libmp3lame.a, lib/libmpg123.a (and pkg-config files
+# under lib/pkgconfig, libmpg123.pc among them) and json-include/, with only a link
+# nlohmann -> /usr/include/nlohmann: MinGW builds must not see /usr/include itself. The key covers
+# the source versions, the compiler and the build recipes, so every checkout on the
+# machine shares one build per key. A prefix is used only if its stamp, written last,
+# carries the key and the checksums of its files and they all match; anything else is
+# rebuilt from scratch. Concurrent runs wait for each other on a lock.
+set -euo pipefail
+shopt -s inherit_errexit
+source "$(dirname "$0")/lib.sh"
+
+SOURCE_PACKAGES=(curl lame mpg123)
+
+ensure_packages "${WINDOWS_PACKAGES[@]}"
+
+# dsc_lines: the .dsc lines ("URI NAME SIZE SHA256:...") apt would fetch for each source
+# package; adds a deb-src copy of Debian's sources (once, as its own file) when apt has
+# no source index yet.
+dsc_lines() {
+  local out
+  if ! out=$(apt-get source --print-uris "${SOURCE_PACKAGES[@]}" 2>/dev/null) \
+      || [ "$(grep -c '\.dsc ' <<<"$out")" -ne ${#SOURCE_PACKAGES[@]} ]; then
+    local src=/etc/apt/sources.list.d/valdrin-deb-src.sources
+    if [ ! -e "$src" ]; then
+      say "adding Debian's source index ($src)"
+      sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$src.tmp"
+      mv "$src.tmp" "$src"
+    fi
+    apt_get update -qq
+    out=$(apt-get source --print-uris "${SOURCE_PACKAGES[@]}")
+  fi
+  grep '\.dsc ' <<<"$out"
+}
+
+# The recipes take the unpacked source folder and the install prefix; their text is part
+# of the cache key, so changing a flag rebuilds.
+build_curl() {
+  local src=$1 prefix=$2
+  cmake -S "$src" -B "$src/build-mingw" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_C_COMPILER="$MINGW_CC" \
+    -DCMAKE_RC_COMPILER="$MINGW_TRIPLET-windres" \
+    -DCMAKE_FIND_ROOT_PATH="/usr/$MINGW_TRIPLET" -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
+    -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY \
+    -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+    -DHTTP_ONLY=ON -DCURL_ENABLE_SSL=OFF -DCURL_USE_OPENSSL=OFF -DCURL_USE_SCHANNEL=OFF \
+    -DCURL_USE_MBEDTLS=OFF -DCURL_USE_BEARSSL=OFF -DCURL_USE_NSS=OFF -DCURL_USE_WOLFSSL=OFF \
+    -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_NGTCP2=OFF \
+    -DUSE_QUICHE=OFF -DUSE_MSH3=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBPSL=OFF \
+    -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DENABLE_ARES=OFF \
+    -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
+  && cmake --build "$src/build-mingw" -j "$(jobs)" \
+  && cmake --install "$src/build-mingw"
+}
+
+build_lame() {
+  local src=$1 prefix=$2
+  (cd "$src" && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
+     --disable-frontend --disable-decoder --enable-static --disable-shared \
+   && make -j "$(jobs)" && make install)
+}
+
+build_mpg123() {
+  local src=$1 prefix=$2
+  (cd "$src" && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
+     --enable-static --disable-shared --disable-modules --with-audio=dummy \
+     --disable-network --with-cpu=x86-64 \
+   && make -j "$(jobs)" src/libmpg123/libmpg123.la \
+   && install -D -m 644 -t "$prefix/lib" src/libmpg123/.libs/libmpg123.a \
+   && install -D -m 644 -t "$prefix/include" src/libmpg123/mpg123.h src/libmpg123/fmt123.h \
+   && mkdir -p "$prefix/lib/pkgconfig" \
+   && static_pc libmpg123.pc >"$prefix/lib/pkgconfig/libmpg123.pc")
+}
+
+# static_pc FILE: a pkg-config file with its private libraries made public, since the
+# prefix holds only static libraries and every consumer needs them.
+static_pc() {
+  local private
+  private=$(sed -n 's/^Libs.private: *//p' "$1")
+  sed -e "s|^Libs: .*|& $private|" -e '/^Libs.private:/d' "$1"
+}
+
+# fetch_source PKG=VERSION DIR: downloads a source package into DIR and unpacks it as
+# DIR/PKG with its Debian patches applied. Unpacked by hand because Debian's mirror may
+# lack upstream signature files (.asc) that dpkg-source insists on; every file that is
+# present is checked against the checksums in the .dsc, which apt has verified.
+fetch_source() {
+  local spec=$1 dir=$2 pkg=${1%%=*}
+  (cd "$dir" && apt-get source -qq --download-only "$spec" >/dev/null 2>&1) || true
+  local dsc
+  dsc=$(ls "$dir/${pkg}_"*.dsc)
+  grep -q '^Format: 3.0 (quilt)' "$dsc" || { say "$dsc: unsupported source format"; return 1; }
+  local sums
+  sums=$(sed -n '/^Checksums-Sha256:/,/^[^ ]/{/^ /p}' "$dsc" | awk '{print $1 "  " $3}')
+  while read -r sum file; do
+    if [ ! -e "$dir/$file" ]; then
+      [[ $file == *.asc ]] && continue
+      say "$pkg: $file was not downloaded"; return 1
+    fi
+    echo "$sum  $file" | (cd "$dir" && sha256sum -c --quiet -) || return 1
+  done <<<"$sums"
+  local orig debian patches patch
+  orig=$(ls "$dir/${pkg}_"*.orig.tar.* | grep -v '\.asc$')
+  debian=$(ls "$dir/${pkg}_"*.debian.tar.*)
+  mkdir "$dir/$pkg"
+  tar -xf "$orig" -C "$dir/$pkg" --strip-components=1 || return 1
+  tar -xf "$debian" -C "$dir/$pkg" || return 1
+  mapfile -t patches < <(grep -v '^\s*\(#\|$\)' "$dir/$pkg/debian/patches/series" | awk '{print $1}')
+  for patch in "${patches[@]}"; do
+    patch -d "$dir/$pkg" -p1 -s --no-backup-if-mismatch <"$dir/$pkg/debian/patches/$patch" \
+      || { say "$pkg: Debian patch $patch does not apply"; return 1; }
+  done
+}
+
+# Files the build must have produced, relative to the prefix.
+PREFIX_FILES=(lib/libcurl.a include/curl/curl.h lib/libmp3lame.a include/lame/lame.h
+              lib/libmpg123.a include/mpg123.h include/fmt123.h lib/pkgconfig/libmpg123.pc
+              json-include/nlohmann/json.hpp)
+
+# prefix_is_complete PREFIX KEY: the stamp names KEY and every file matches its checksum.
+prefix_is_complete() {
+  local prefix=$1 key=$2 stamp=$1/valdrin-deps.stamp
+  [ -f "$stamp" ] && [ "$(head -n1 "$stamp")" = "key $key" ] || return 1
+  (cd "$prefix" && tail -n +2 "$stamp" | grep -v '^#' | sha256sum -c --quiet --strict - >/dev/null 2>&1)
+}
+
+build_prefix() {
+  local prefix=$1 key=$2 inputs=$3 work=$1.work
+  rm -rf "$prefix" "$work"
+  mkdir -p "$prefix" "$work/src"
+  local line name spec
+  while read -r line; do
+    name=$(awk '{print $2}' <<<"$line")                 # e.g. curl_7.88.1-10+deb12u15.dsc
+    spec=${name%.dsc}; spec=${spec%%_*}=${spec#*_}
+    say "fetching and unpacking $spec"
+    fetch_source "$spec" "$work/src"
+  done <<<"$(dsc_lines)"
+  local pkg
+  for pkg in "${SOURCE_PACKAGES[@]}"; do
+    say "building $pkg for MinGW (log: $work/$pkg.log)"
+    if ! "build_$pkg" "$work/src/$pkg" "$prefix" >"$work/$pkg.log" 2>&1; then
+      tail -n 40 "$work/$pkg.log" >&2
+      say "building $pkg failed; full log in $work/$pkg.log"
+      return 1
+    fi
+  done
+  mkdir -p "$prefix/json-include"
+  ln -s /usr/include/nlohmann "$prefix/json-include/nlohmann"
+  local f
+  for f in "${PREFIX_FILES[@]}"; do
+    [ -f "$prefix/$f" ] || { say "the build did not produce $prefix/$f"; return 1; }
+  done
+  {
+    echo "key $key"
+    sed 's/^/# /' <<<"$inputs"
+    (cd "$prefix" && sha256sum "${PREFIX_FILES[@]}")
+  } >"$prefix/valdrin-deps.stamp.tmp"
+  mv "$prefix/valdrin-deps.stamp.tmp" "$prefix/valdrin-deps.stamp"
+  rm -rf "$work"
+}
+
+main() {
+  local cache
+  cache=$(valdrin_cache_dir)
+  mkdir -p "$cache"
+  exec 9>"$cache/mingw-deps.lock"
+  flock 9
+  local inputs key prefix
+  inputs=$(dsc_lines | awk '{print $2, $4}'
+           dpkg-query -W gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
+             mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+           declare -f build_curl build_lame build_mpg123 static_pc fetch_source
+           declare -p PREFIX_FILES)
+  key=$(sha256sum <<<"$inputs" | cut -c1-16)
+  prefix=$cache/mingw-deps-$key
+  if prefix_is_complete "$prefix" "$key"; then
+    say "MinGW libraries are ready in $prefix"
+  else
+    local start=$SECONDS
+    say "building the MinGW libraries into $prefix (some minutes, once per machine)"
+    build_prefix "$prefix" "$key" "$inputs"
+    say "MinGW libraries built in $((SECONDS - start)) s"
+  fi
+  printf '%s\n' "$prefix"
+}
+
+main

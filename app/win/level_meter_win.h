@@ -1,0 +1,13 @@
+// The level bar: a child control that paints g_levelDb as a bar over -80..0 dBFS
+// with the level written across it. It keeps no state; the main window's timer
+// invalidates it every 33 ms.
+#pragma once
+
+#include <windows.h>
+
+extern HWND g_hVolBar;
+
+// Registers "VolBarClass" for `instance`; the result is not needed by the caller.
+void RegisterVolBarClass(HINSTANCE instance);
+
+LRESULT CALLBACK VolBarWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,126 @@
+#include "app/win/log_pane_win.h"
+
+#include <climits>
+#include <utility>
+
+#include "app/log_pane.h"
+#include "app/pane_text.h"
+
+HWND g_hLogEdit = nullptr;
+HFONT g_hUiFont = nullptr;
+
+namespace {
+
+// A multi-line edit control silently refuses text beyond its limit (about 30,000
+// characters by default), which would lose transcripts after an hour or so. The pane
+// keeps up to kPaneCapacity UTF-16 units (about 8 MB, days of transcripts); when an
+// append would pass that, the oldest whole lines go until kPaneTrimTarget units
+// remain, so trimming happens once per megabyte of text, not on every append.
+constexpr std::size_t kPaneCapacity = 4'000'000;
+constexpr std::size_t kPaneTrimTarget = 3'000'000;
+
+// Text waiting for the window thread. Everything here is guarded by g_logMutex.
+struct PendingPaneText {
+    HWND mainWindow = nullptr;
+    DWORD windowThreadId = 0;
+    std::wstring text;
+    bool endsInCr = false;     // of the last text queued, for the line-end conversion
+    bool wakeUpPosted = false;
+};
+PendingPaneText g_pending;
+
+std::wstring PaneContents(int length) {
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(g_hLogEdit, text.data(), length + 1);
+    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    return text;
+}
+
+void ReplacePaneRange(int start, int end, const wchar_t* text) {
+    SendMessageW(g_hLogEdit, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
+    SendMessageW(g_hLogEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+}
+
+// Removes the oldest whole lines so that `incoming` more units fit.
+void MakeRoom(std::size_t incoming) {
+    const int length = GetWindowTextLengthW(g_hLogEdit);
+    if (length <= 0 || static_cast<std::size_t>(length) + incoming <= kPaneCapacity) return;
+    const std::size_t excess = static_cast<std::size_t>(length) + incoming - kPaneTrimTarget;
+    const std::size_t cut = PaneTrimLength(PaneContents(length), excess);
+    ReplacePaneRange(0, static_cast<int>(cut), L"");
+}
+
+// Window thread, g_logMutex held.
+void AppendQueuedText() {
+    std::wstring text;
+    text.swap(g_pending.text);
+    g_pending.wakeUpPosted = false;
+    if (text.empty() || !g_hLogEdit) return;
+    if (text.size() > kPaneTrimTarget) text.erase(0, text.size() - kPaneTrimTarget);
+    MakeRoom(text.size());
+    const int length = GetWindowTextLengthW(g_hLogEdit);
+    ReplacePaneRange(length, length, text.c_str());
+}
+
+// The log's sink; runs with g_logMutex held, on any thread.
+void QueueForPane(const std::string& utf8) {
+    g_pending.text += ToPaneText(Utf8ToWide(utf8), g_pending.endsInCr);
+    if (GetCurrentThreadId() == g_pending.windowThreadId) {
+        AppendQueuedText();
+    } else if (!g_pending.wakeUpPosted) {
+        // A refused post (queue full) is retried by the next append.
+        g_pending.wakeUpPosted = PostMessageW(g_pending.mainWindow, WM_APP_LOG_PENDING, 0, 0) != FALSE;
+    }
+}
+
+}  // namespace
+
+std::wstring Utf8ToWide(const std::string& text) {
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    const int bytes = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
+    if (units <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, wide.data(), units);
+    return wide;
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    const int units = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string utf8(static_cast<std::size_t>(bytes), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, text.data(), units, utf8.data(), bytes, nullptr, nullptr) <= 0) return {};
+    return utf8;
+}
+
+void ApplyUiFont(HWND control) {
+    if (!g_hUiFont) {
+        g_hUiFont = CreateFontW(20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                L"Microsoft YaHei UI");
+    }
+    if (g_hUiFont && control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_hUiFont), TRUE);
+}
+
+void AttachLogPane(HWND mainWindow) {
+    if (!g_hLogEdit) return;
+    SendMessageW(g_hLogEdit, EM_SETLIMITTEXT, kPaneCapacity, 0);
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        g_pending.mainWindow = mainWindow;
+        g_pending.windowThreadId = GetCurrentThreadId();
+    }
+    SetLogSink(QueueForPane);
+}
+
+void FlushPendingLog() {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    AppendQueuedText();
+}
+
+void DetachLogPane() {
+    SetLogSink(nullptr);  // nothing is queued after this
+    FlushPendingLog();
+}

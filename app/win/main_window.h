@@ -1,0 +1,33 @@
+// The main window: its controls, their layout, the level-bar timer, Start and Stop,
+// and the ordered shutdown at close. Everything here runs on the window thread.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+constexpr int IDC_START = 1;
+constexpr int IDC_STOP = 2;
+constexpr int IDC_LANG = 3;
+constexpr UINT_PTR IDT_LEVEL = 4;
+constexpr int IDC_SERVER = 5;
+constexpr int IDC_PORT = 6;
+constexpr int IDC_CHUNK = 7;
+
+constexpr const wchar_t* kMainWindowClass = L"ValdrinWASAPIWnd";
+constexpr const wchar_t* kMainWindowTitle = L"Valdrin Live (WASAPI+MP3+dB)+Custom Server";
+
+extern std::atomic<bool> g_isRecording;  // capture stream running
+
+extern HWND g_hServerLabel;
+extern HWND g_hPortLabel;
+extern HWND g_hChunkLabel;
+extern HWND g_hLangLabel;
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Registers the main window class and creates the (hidden) main window; null on failure.
+HWND CreateMainWindow(HINSTANCE instance);
+
+// Runs the thread's message loop until the quit message; returns its exit code.
+int RunMessageLoop();

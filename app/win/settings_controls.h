@@ -1,0 +1,15 @@
+// Reads the settings from the main window's controls into the settings globals.
+// Window thread only; a missing control skips its setting.
+#pragma once
+
+#include <windows.h>
+
+extern HWND g_hServerEdit;
+extern HWND g_hPortEdit;
+extern HWND g_hChunkEdit;
+extern HWND g_hLangCombo;
+
+// The selected item of the language list, if it is a supported code.
+void ReadLanguageSelection();
+// Host, port and chunk length, validated (see app/settings.h for the rules).
+void ReadServerSettings();

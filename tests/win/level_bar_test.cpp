@@ -1,0 +1,78 @@
+// The level bar's pixels as the screen shows them, for levels stored through the
+// test build's hook.
+#include <gtest/gtest.h>
+
+#include "tests/win/driver/level_bar_probe.h"
+#include "tests/win/window_test_support.h"
+
+namespace {
+
+class LevelBarTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Nothing may cover the bar while its pixels are read from the screen.
+        SetWindowPos(app.MainWindow(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+
+    // Waits (the bar repaints every 33 ms) until the label reads `label`, then returns
+    // the bar's pixels; empty pixels when that never happened.
+    Pixels ShowLevel(float levelDb, const std::wstring& label) {
+        Pixels pixels;
+        const bool shown = SetLevel(app, levelDb) && WaitUntil(
+                                                         [&] {
+                                                             pixels = GrabClientPixels(app.LevelBar());
+                                                             return LabelMatches(pixels, label);
+                                                         },
+                                                         std::chrono::seconds(5));
+        return shown ? pixels : Pixels{};
+    }
+
+    AppSession app{HookedProgram()};
+};
+
+TEST_F(LevelBarTest, StartsEmptyAtMinus90) {
+    Pixels pixels;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            pixels = GrabClientPixels(app.LevelBar());
+            return LabelMatches(pixels, L"Level: -90dBFS");
+        },
+        std::chrono::seconds(5)));
+    ASSERT_EQ(pixels.width, 300);
+    ASSERT_EQ(pixels.height, 16);
+    EXPECT_EQ(MeasureBarWidth(pixels), 0);
+    EXPECT_EQ(pixels.At(0, 0), kBarBorderColour);
+    EXPECT_EQ(pixels.At(299, 15), kBarBorderColour);
+    EXPECT_EQ(pixels.At(2, 2), kBarBackground);
+    EXPECT_EQ(pixels.At(297, 13), kBarBackground);
+}
+
+TEST_F(LevelBarTest, BarWidthFollowsTheLevel) {
+    struct Case {
+        float levelDb;
+        const wchar_t* label;
+        int width;
+    };
+    const Case cases[] = {
+        {-40.0f, L"Level: -40dBFS", 150}, {-20.0f, L"Level: -20dBFS", 225}, {-80.0f, L"Level: -80dBFS", 0},
+        {-120.0f, L"Level: -120dBFS", 0}, {-3.5f, L"Level: -4dBFS", 286},  {-3.4f, L"Level: -3dBFS", 287},
+        {-0.4f, L"Level: 0dBFS", 298},    {-0.08f, L"Level: 0dBFS", 299},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.label));
+        const Pixels pixels = ShowLevel(c.levelDb, c.label);
+        ASSERT_EQ(pixels.width, 300) << "label never showed";
+        EXPECT_EQ(MeasureBarWidth(pixels), c.width);
+        EXPECT_EQ(pixels.At(0, 0), kBarBorderColour);  // the border lies over the bar
+    }
+}
+
+TEST_F(LevelBarTest, FullLevelFillsUpToTheBorder) {
+    const Pixels pixels = ShowLevel(0.0f, L"Level: 0dBFS");
+    ASSERT_EQ(pixels.width, 300);
+    EXPECT_EQ(pixels.At(298, 2), kBarColour);
+    EXPECT_EQ(pixels.At(299, 2), kBarBorderColour);
+    EXPECT_EQ(pixels.At(1, 2), kBarColour);
+}
+
+}  // namespace

@@ -85,14 +85,21 @@ void DescribeLibraryError(const httplib::Request& req, httplib::Response& res, c
     }
 }
 
+// The path arrives percent-decoded: an encoded line feed must not start a fake log line.
+std::string PrintablePath(const std::string& path) {
+    std::string printable = path.substr(0, kMaxQuotedPathBytes);
+    for (char& c : printable)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return printable;
+}
+
 std::string FormatLogLine(const httplib::Request& req, const httplib::Response& res) {
     char duration[32] = "-";
     if (t_trace.routed) {
         std::snprintf(duration, sizeof duration, "%.1f ms",
                       std::chrono::duration<double, std::milli>(Clock::now() - t_trace.start).count());
     }
-    std::string line = req.method + " " + req.path.substr(0, kMaxQuotedPathBytes) + " " +
-                       std::to_string(res.status) + " " + duration;
+    std::string line = req.method + " " + PrintablePath(req.path) + " " + std::to_string(res.status) + " " + duration;
     if (!t_trace.detail.empty()) line += " " + t_trace.detail;
     return line;
 }

@@ -318,11 +318,12 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "en")));
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "zh")));
     ASSERT_TRUE(client.Get("/missing"));
+    ASSERT_TRUE(client.Get("/a%0Afake%0Dline"));
     // A line is logged just after its answer is sent; once Run has returned, all are.
     running.server().Stop();
     running.runner().wait();
     const auto log = running.Log();
-    ASSERT_EQ(log.size(), 4u);
+    ASSERT_EQ(log.size(), 5u);
     // Each connection has its own thread, so lines may come in any order.
     auto line_starting = [&log](const std::string& start) {
         for (const auto& line : log)
@@ -335,6 +336,7 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     EXPECT_NE(recognised.find(" rtf="), std::string::npos) << recognised;
     EXPECT_NE(line_starting("POST /inference 422 ").find(" ms"), std::string::npos);
     EXPECT_NE(line_starting("GET /missing 404 ").find(" ms"), std::string::npos);
+    EXPECT_NE(line_starting("GET /a?fake?line 404 ").find(" ms"), std::string::npos);
 }
 
 TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {

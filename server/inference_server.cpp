@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "server/answer_budget.h"
+
 namespace speech_server {
 namespace {
 
@@ -83,14 +85,21 @@ void DescribeLibraryError(const httplib::Request& req, httplib::Response& res, c
     }
 }
 
+// The path arrives percent-decoded: an encoded line feed must not start a fake log line.
+std::string PrintablePath(const std::string& path) {
+    std::string printable = path.substr(0, kMaxQuotedPathBytes);
+    for (char& c : printable)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return printable;
+}
+
 std::string FormatLogLine(const httplib::Request& req, const httplib::Response& res) {
     char duration[32] = "-";
     if (t_trace.routed) {
         std::snprintf(duration, sizeof duration, "%.1f ms",
                       std::chrono::duration<double, std::milli>(Clock::now() - t_trace.start).count());
     }
-    std::string line = req.method + " " + req.path.substr(0, kMaxQuotedPathBytes) + " " +
-                       std::to_string(res.status) + " " + duration;
+    std::string line = req.method + " " + PrintablePath(req.path) + " " + std::to_string(res.status) + " " + duration;
     if (!t_trace.detail.empty()) line += " " + t_trace.detail;
     return line;
 }
@@ -107,7 +116,8 @@ std::string RecognitionDetail(const Upload& upload, Seconds queued, Seconds reco
 }  // namespace
 
 struct InferenceServer::Impl {
-    Impl(ServerSettings settings, RequestLogger log) : settings(std::move(settings)), log(std::move(log)) {}
+    Impl(ServerSettings settings, RequestLogger log)
+        : settings(std::move(settings)), log(std::move(log)), budget(this->settings.answer_budget) {}
 
     void Configure();
     void HandleInference(const httplib::Request& req, httplib::Response& res,
@@ -117,6 +127,7 @@ struct InferenceServer::Impl {
     RecognizerPool* pool = nullptr;  // set by Run before the first request
     const ServerSettings settings;
     const RequestLogger log;
+    AnswerBudget budget;
     ListeningServer http;
     int port = 0;
 };
@@ -201,19 +212,25 @@ void InferenceServer::Impl::HandleInference(const httplib::Request& req, httplib
 
 void InferenceServer::Impl::Recognise(Upload& upload, httplib::Response& res) {
     const Clock::time_point arrived = Clock::now();
-    std::optional<RecognizerPool::Lease> recognizer = pool->Acquire(settings.queue_patience);
+    const double audio_seconds = static_cast<double>(upload.samples.size()) / kSampleRate;
+    std::optional<RecognizerPool::Lease> recognizer =
+        pool->Acquire(budget.Patience(arrived - t_trace.start, audio_seconds));
     if (!recognizer) {
         res.set_header("Retry-After", "5");
-        char message[120];
-        std::snprintf(message, sizeof message, "all %zu recognisers stayed busy for %g s; try again later",
-                      pool->size(), Seconds(settings.queue_patience).count());
+        char message[160];
+        std::snprintf(message, sizeof message,
+                      "server busy: all %zu recognisers are taken and this upload could not be answered "
+                      "within %g s; try again later",
+                      pool->size(), Seconds(settings.answer_budget).count());
         ReplyError(res, {503, message});
         return;
     }
     const Clock::time_point started = Clock::now();
     const std::string text = (*recognizer)->Recognize(upload.samples.data(), upload.samples.size());
     recognizer.reset();
-    t_trace.detail = RecognitionDetail(upload, started - arrived, Clock::now() - started);
+    const Seconds recognition = Clock::now() - started;
+    budget.Record(audio_seconds, recognition.count());
+    t_trace.detail = RecognitionDetail(upload, started - arrived, recognition);
     ReplyJson(res, 200, {{"text", text}});
 }
 

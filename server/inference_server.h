@@ -17,9 +17,10 @@ namespace speech_server {
 
 struct ServerSettings {
     UploadLimits limits;
-    // How long a request may wait for a free recogniser before it is refused with
-    // 503; below the client's 15 s limit so that it gets an answer it can show.
-    std::chrono::milliseconds queue_patience{10000};
+    // The time from a request's start to its answer that a request may plan for;
+    // below the client's 15 s limit. A request that would have to wait longer for a
+    // recogniser is refused with 503 (see AnswerBudget).
+    std::chrono::milliseconds answer_budget{14000};
     std::size_t connection_threads = 8;
 };
 

@@ -21,7 +21,7 @@ RecognizerPool::RecognizerPool(std::size_t count, const ModelPaths& paths) {
 
 RecognizerPool::~RecognizerPool() = default;
 
-std::optional<RecognizerPool::Lease> RecognizerPool::Acquire(std::chrono::milliseconds patience) {
+std::optional<RecognizerPool::Lease> RecognizerPool::Acquire(std::chrono::steady_clock::duration patience) {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::uint64_t ticket = next_ticket_++;
     waiting_.push_back(ticket);

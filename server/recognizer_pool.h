@@ -44,7 +44,7 @@ public:
 
     // A free recogniser, waiting up to `patience` behind earlier callers; empty when
     // none came free in time.
-    std::optional<Lease> Acquire(std::chrono::milliseconds patience);
+    std::optional<Lease> Acquire(std::chrono::steady_clock::duration patience);
     std::size_t size() const { return all_.size(); }
     // Callers currently waiting in Acquire.
     std::size_t waiting() const;

@@ -1,5 +1,6 @@
 #include "server/server_options.h"
 
+#include "server/inference_server.h"
 #include "server/upload.h"
 
 #include <cstdlib>
@@ -69,6 +70,8 @@ std::string UsageText(const std::string& program) {
     const UploadLimits limits;
     const std::string body_limit = DescribeByteCount(limits.max_body_bytes);
     const std::string audio_limit = std::to_string(limits.max_audio_samples / kSampleRate) + " s";
+    const std::string answer_budget =
+        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(ServerSettings{}.answer_budget).count()) + " s";
     return "Usage: " + program + " [--host ADDRESS] [--port N] [--workers N]\n"
            "\n"
            "A local speech-recognition server for Valdrin Live. English only (pocketsphinx,\n"
@@ -90,7 +93,7 @@ std::string UsageText(const std::string& program) {
            "Refusals are JSON {\"error\": \"...\"}: 400 malformed form, 404 unknown path,\n"
            "405 wrong method, 413 upload over " + body_limit + " or audio over " + audio_limit + ",\n"
            "415 not MP3 or not multipart, 422 unsupported language (e.g. \"zh\"), 503 all\n"
-           "recognisers busy.\n"
+           "recognisers busy for longer than an answer within " + answer_budget + " allows.\n"
            "\n"
            "One line per request goes to standard error. SIGINT or SIGTERM stops the server\n"
            "after the requests in progress are answered.\n";

@@ -103,15 +103,17 @@ TEST_F(CaptureTest, LevelFollowsAToneIntoTheSink) {
     EXPECT_TRUE(WaitUntil([] { return g_levelDb.load() < -100.0f; }, milliseconds(2000)))
         << "the silent sink should pull the level down, level " << g_levelDb.load();
 
-    // A sine of amplitude 0.5 has an RMS level of -9.03 dBFS.
+    // A sine of amplitude 0.5 has an RMS level of -9.03 dBFS. Wine takes from a few
+    // hundred ms to a few seconds to start a sound, so the tone lasts long enough for
+    // the level to be read while it plays.
     SoundPlayer player;
-    ASSERT_TRUE(player.Play(test_signal::Tone(1000.0, 0.5, 2 * kSamplesPerSecond)));
-    EXPECT_TRUE(WaitUntil([] { return g_levelDb.load() > -12.0f; }, milliseconds(2000)))
+    ASSERT_TRUE(player.Play(test_signal::Tone(1000.0, 0.5, 5 * kSamplesPerSecond)));
+    EXPECT_TRUE(WaitUntil([] { return g_levelDb.load() > -12.0f; }, milliseconds(5000)))
         << "the level did not rise with the tone, level " << g_levelDb.load();
-    Sleep(500);
+    Sleep(300);
     EXPECT_NEAR(g_levelDb.load(), -9.03f, 1.5f);
 
-    EXPECT_TRUE(WaitUntil([] { return g_levelDb.load() < -100.0f; }, milliseconds(4000)))
+    EXPECT_TRUE(WaitUntil([] { return g_levelDb.load() < -100.0f; }, milliseconds(10000)))
         << "the level did not fall after the tone, level " << g_levelDb.load();
     StopCapture(g_capture);
 }

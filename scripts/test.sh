@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
 # Runs every test of the project. Installs what it needs, builds, then tests:
-#   1. the portable core, natively, with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   2. the cross-thread tests again under ThreadSanitizer.
+#   1. the portable core and the local recognition server, natively, with AddressSanitizer
+#      and UndefinedBehaviorSanitizer (build/asan);
+#   2. the cross-thread tests again under ThreadSanitizer (build/tsan);
+#   3. the Windows build (build/win, MinGW-w64): every test exe run by CTest under Wine in
+#      a private test bed (Xvfb, PulseAudio, Wine prefix; testbed/testbed.sh), including the
+#      whole road with real speech against the local server (built in build/native). The
+#      test bed is stopped on any exit; its state folder is kept and named when a test fails.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 root=$(project_root)
 
-ensure_packages "${NATIVE_PACKAGES[@]}"
+ensure_packages "${NATIVE_PACKAGES[@]}" "${SERVER_PACKAGES[@]}"
 
-build_and_test() {  # build_and_test DIR SANITIZERS [ctest args...]
-  local dir=$1 sanitize=$2; shift 2
-  say "building $dir (sanitizers: $sanitize)"
-  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVALDRIN_SANITIZE="$sanitize" >/dev/null
+build() {  # build DIR CMAKE_ARGS...
+  local dir=$1; shift
+  say "building $dir"
+  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$root/$dir" -j "$(jobs)"
+}
+
+run_tests() {  # run_tests DIR [ctest args...]
+  local dir=$1; shift
   say "testing $dir"
   (cd "$root/$dir" && ctest --output-on-failure "$@")
 }
@@ -21,5 +30,28 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-build_and_test build/asan address,undefined
-build_and_test build/tsan thread -L threads
+build build/asan -DVALDRIN_SANITIZE=address,undefined -DVALDRIN_BUILD_SERVER=ON
+run_tests build/asan
+build build/tsan -DVALDRIN_SANITIZE=thread
+run_tests build/tsan -L threads
+
+# The server and tools at full speed for the end-to-end test under Wine.
+build build/native -DCMAKE_BUILD_TYPE=Release -DVALDRIN_BUILD_TESTS=OFF -DVALDRIN_BUILD_SERVER=ON
+deps=$("$root/scripts/setup-windows.sh" | tail -n1)
+build build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" \
+  -DVALDRIN_DEPS_PREFIX="$deps" -DVALDRIN_NATIVE_BUILD="$root/build/native"
+
+testbed=$(mktemp -d /tmp/valdrin-testbed.XXXXXX)
+finish() {
+  local status=$?
+  "$root/testbed/testbed.sh" stop "$testbed" || true
+  if [ "$status" -eq 0 ]; then
+    rm -rf "$testbed"
+  else
+    say "failed; the test bed's logs are in $testbed"
+  fi
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+"$root/testbed/testbed.sh" start "$testbed"
+(source "$testbed/env" && run_tests build/win)

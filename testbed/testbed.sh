@@ -173,7 +173,8 @@ start_wine() {
 
 stop_wine() {
   local prefix=$STATE/wineprefix
-  if [ -d "$prefix" ] && recorded_pid wineserver >/dev/null; then
+  # Also ends a server that Wine started itself after a test killed the recorded one.
+  if [ -d "$prefix" ]; then
     WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
   fi
   stop_recorded wineserver

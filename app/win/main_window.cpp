@@ -1,6 +1,7 @@
-#include "app/win/main_window.h"
-
+// curl.h brings winsock2.h, which has to come before windows.h.
 #include <curl/curl.h>
+
+#include "app/win/main_window.h"
 
 #include <string>
 

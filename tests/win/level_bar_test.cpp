@@ -16,28 +16,30 @@ protected:
 
     // Waits (the bar repaints every 33 ms) until the label reads `label`, then returns
     // the bar's pixels; empty pixels when that never happened.
-    Pixels ShowLevel(float levelDb, const std::wstring& label) {
+    Pixels WaitForLabel(const std::wstring& label) {
         Pixels pixels;
-        const bool shown = SetLevel(app, levelDb) && WaitUntil(
-                                                         [&] {
-                                                             pixels = GrabClientPixels(app.LevelBar());
-                                                             return LabelMatches(pixels, label);
-                                                         },
-                                                         std::chrono::seconds(5));
+        const bool shown = WaitUntil(
+            [&] {
+                pixels = GrabClientPixels(app.LevelBar());
+                return LabelMatches(pixels, label);
+            },
+            std::chrono::seconds(5));
         return shown ? pixels : Pixels{};
+    }
+
+    // Stores `levelDb` and waits for its label. The level passes through -90 first, so
+    // that a label equal to the previous one cannot pass for the new paint.
+    Pixels ShowLevel(float levelDb, const std::wstring& label) {
+        const std::wstring sentinel = L"Level: -90dBFS";
+        if (!SetLevel(app, -90.0f) || WaitForLabel(sentinel).width == 0) return {};
+        return SetLevel(app, levelDb) ? WaitForLabel(label) : Pixels{};
     }
 
     AppSession app{HookedProgram()};
 };
 
 TEST_F(LevelBarTest, StartsEmptyAtMinus90) {
-    Pixels pixels;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            pixels = GrabClientPixels(app.LevelBar());
-            return LabelMatches(pixels, L"Level: -90dBFS");
-        },
-        std::chrono::seconds(5)));
+    const Pixels pixels = WaitForLabel(L"Level: -90dBFS");
     ASSERT_EQ(pixels.width, 300);
     ASSERT_EQ(pixels.height, 16);
     EXPECT_EQ(MeasureBarWidth(pixels), 0);

@@ -126,9 +126,10 @@ TEST(StartStopTest, RecordingSendsChunksAndShowsTheirTranscripts) {
 }
 
 TEST(LanguageTest, ListChangeAppliesAtOnceToTheChunksCutAfterIt) {
+    REQUIRE_NO_AUDIO_SERVER();
     LoopbackServer server;
     server.SetReply(Reply(200, R"({"text": ""})"));
-    AppSession app(HookedProgram(), L"", WithoutAudioServer());
+    AppSession app(HookedProgram());
     ASSERT_TRUE(app.Type(kPortField, std::to_wstring(server.Port())));
     ASSERT_TRUE(app.Press(kStart));  // fails without audio, but takes the port
 
@@ -150,12 +151,13 @@ TEST(LanguageTest, ListChangeAppliesAtOnceToTheChunksCutAfterIt) {
 }
 
 TEST(CloseTest, WaitsForUploadsInFlightAndShowsTheirLinesBeforeTheWindowGoes) {
+    REQUIRE_NO_AUDIO_SERVER();  // only the launched chunks go to the server
     LoopbackServer server;
     Reply late(200, R"({"text": "late transcript"})");
     late.delay = std::chrono::milliseconds(2000);
     server.SetReply(late);
     PaneDump dump;
-    AppSession app(HookedProgram(), L"\"" + dump.Path() + L"\"", WithoutAudioServer());
+    AppSession app(HookedProgram(), L"\"" + dump.Path() + L"\"");
     ASSERT_TRUE(app.Type(kPortField, std::to_wstring(server.Port())));
     ASSERT_TRUE(app.Press(kStart));
     ASSERT_TRUE(LaunchSilentChunks(app, 3, kSamplesPerSecond));
@@ -176,7 +178,7 @@ TEST(CloseTest, WaitsForUploadsInFlightAndShowsTheirLinesBeforeTheWindowGoes) {
         << ToUtf8(pane);
 }
 
-TEST(CloseTest, WhileRecordingStopsTheAudioFirst) {
+TEST(CloseWhileRecordingTest, StopsTheAudioFirst) {
     REQUIRE_AUDIO_SERVER();
     LoopbackServer server;
     server.SetReply(Reply(200, R"({"text": ""})"));

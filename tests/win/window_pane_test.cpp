@@ -2,6 +2,7 @@
 // read back from outside.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "tests/win/hooked_app/test_hooks.h"

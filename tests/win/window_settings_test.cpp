@@ -1,6 +1,8 @@
 // Settings as typed into the real window, seen through the lines that Start writes.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "tests/support/loopback_server.h"
 #include "tests/win/window_test_support.h"
 
@@ -26,12 +28,14 @@ std::wstring FirstLine(const std::wstring& text) { return text.substr(0, text.fi
 // Without an audio server Start always fails, after it has read and logged the settings.
 class ServerSettingsTest : public ::testing::Test {
 protected:
+    void SetUp() override { REQUIRE_NO_AUDIO_SERVER(); }
+
     std::wstring UrlAfterTyping(const std::wstring& host, const std::wstring& port) {
         if (!app.Type(kServerField, host) || !app.Type(kPortField, port)) return L"(not typed)";
         return FirstLine(PressStartUntil(app, L"[Error] WASAPI start failed\r\n"));
     }
 
-    AppSession app{LiveProgram(), L"", WithoutAudioServer()};
+    AppSession app{LiveProgram()};
 };
 
 TEST_F(ServerSettingsTest, FailedStartLogsTheUrlTheCauseAndTheFailure) {

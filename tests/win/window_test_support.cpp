@@ -15,11 +15,12 @@ const std::wstring& HookedProgram() { return g_hookedProgram; }
 
 bool AudioServerAvailable() {
     const char* server = std::getenv("PULSE_SERVER");
-    return server && *server;
-}
-
-std::map<std::wstring, std::wstring> WithoutAudioServer() {
-    return {{L"PULSE_SERVER", L"unix:/nonexistent/valdrin-no-audio"}};
+    const std::string prefix = "unix:";
+    if (!server || std::string(server).rfind(prefix, 0) != 0) return false;
+    // Wine shows no attributes for a socket itself, so the folder holding it is tested.
+    std::wstring socket = WindowsPath(server + prefix.size());
+    socket.erase(socket.find_last_of(L'\\'));
+    return GetFileAttributesW(socket.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::wstring PaneLines(const std::vector<std::wstring>& lines) {

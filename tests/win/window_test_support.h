@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,10 +15,10 @@
 const std::wstring& LiveProgram();
 const std::wstring& HookedProgram();
 
-// Whether the test bed's audio server is there (capture can start), from PULSE_SERVER.
+// Whether the test bed's audio server is there, so that capture can start: PULSE_SERVER
+// names a socket in a folder that exists. A program started from the test shares the test's audio
+// environment (Wine hands the Unix environment down), so CTest sets it per suite.
 bool AudioServerAvailable();
-// Environment that leaves the program without any audio server.
-std::map<std::wstring, std::wstring> WithoutAudioServer();
 
 // Lines joined with the pane's line end, each line ended by it.
 std::wstring PaneLines(const std::vector<std::wstring>& lines);
@@ -37,8 +36,12 @@ bool LaunchSilentChunks(const AppSession& app, int chunks, int samplesEach);
 
 constexpr auto kPaneWait = std::chrono::seconds(10);
 
-// Skips the test when capture cannot run here.
+// Skip the test when capture can (not) run here.
 #define REQUIRE_AUDIO_SERVER()                                                              \
     do {                                                                                   \
         if (!AudioServerAvailable()) GTEST_SKIP() << "needs the test bed's audio server"; \
+    } while (false)
+#define REQUIRE_NO_AUDIO_SERVER()                                                                    \
+    do {                                                                                            \
+        if (AudioServerAvailable()) GTEST_SKIP() << "needs to run without an audio server"; \
     } while (false)

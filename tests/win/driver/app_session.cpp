@@ -2,35 +2,12 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(30);
 
 bool SameTextIgnoringCase(const std::wstring& a, const wchar_t* b) { return lstrcmpiW(a.c_str(), b) == 0; }
-
-// This process's environment with `changes` applied, as a sorted block for CreateProcessW.
-std::vector<wchar_t> EnvironmentBlock(const std::map<std::wstring, std::wstring>& changes) {
-    std::map<std::wstring, std::wstring> variables;
-    if (wchar_t* current = GetEnvironmentStringsW()) {
-        for (const wchar_t* entry = current; *entry; entry += wcslen(entry) + 1) {
-            const std::wstring text = entry;
-            const std::size_t equals = text.find(L'=', 1);  // "=C:=..." entries start with '='
-            if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-        FreeEnvironmentStringsW(current);
-    }
-    for (const auto& [name, value] : changes) variables[name] = value;
-    std::vector<wchar_t> block;
-    for (const auto& [name, value] : variables) {
-        const std::wstring entry = name + L"=" + value;
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-    return block;
-}
 
 }  // namespace
 
@@ -43,16 +20,13 @@ std::wstring WindowsPath(const std::string& path) {
     return wide;
 }
 
-AppSession::AppSession(const std::wstring& program, const std::wstring& arguments,
-                       const std::map<std::wstring, std::wstring>& environment) {
+AppSession::AppSession(const std::wstring& program, const std::wstring& arguments) {
     std::wstring commandLine = L"\"" + program + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
-    std::vector<wchar_t> block;
-    if (!environment.empty()) block = EnvironmentBlock(environment);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        block.empty() ? nullptr : block.data(), nullptr, &startup, &process_)) {
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
         throw std::runtime_error("cannot start " + ToUtf8(program) + ", error " + std::to_string(GetLastError()));
     }
     started_ = true;

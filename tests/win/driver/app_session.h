@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <string>
 
 #include "tests/win/driver/window_probe.h"
@@ -20,10 +19,8 @@ std::wstring WindowsPath(const std::string& path);
 class AppSession {
 public:
     // Starts `program` with `arguments` and waits until its main window exists.
-    // `environment` entries replace or add variables of this process's environment.
     // Throws std::runtime_error when the program does not start or shows no window.
-    explicit AppSession(const std::wstring& program, const std::wstring& arguments = L"",
-                        const std::map<std::wstring, std::wstring>& environment = {});
+    explicit AppSession(const std::wstring& program, const std::wstring& arguments = L"");
     ~AppSession();  // ends a program it started if that is still running
     AppSession(const AppSession&) = delete;
     AppSession& operator=(const AppSession&) = delete;

@@ -1,0 +1,269 @@
+#include "server/inference_server.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "server/answer_budget.h"
+
+namespace speech_server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+constexpr const char* kInferencePath = "/inference";
+constexpr const char* kHealthPath = "/health";
+constexpr std::size_t kMaxQuotedPathBytes = 200;
+
+// httplib::Server with a stop that also works before listening has begun: the
+// library's own stop() does nothing until its accept loop is running.
+class ListeningServer : public httplib::Server {
+public:
+    void CloseListeningSocket() {
+        const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
+        if (sock == INVALID_SOCKET) return;
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+    }
+};
+
+// The timing of the request that the current connection thread is serving. A
+// connection is served by one thread from the request line to the log call.
+struct RequestTrace {
+    bool routed = false;
+    Clock::time_point start;
+    std::string detail;
+};
+thread_local RequestTrace t_trace;
+
+std::string ToJson(const nlohmann::json& value) {
+    // Text from clients may be invalid UTF-8; replace rather than throw.
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void ReplyJson(httplib::Response& res, int status, const nlohmann::json& body) {
+    res.status = status;
+    res.set_content(ToJson(body), "application/json");
+}
+
+void ReplyError(httplib::Response& res, const UploadError& error) {
+    ReplyJson(res, error.status, {{"error", error.message}});
+}
+
+std::string AllowedMethods(const std::string& path) {
+    if (path == kInferencePath) return "POST";
+    if (path == kHealthPath) return "GET, HEAD";
+    return {};
+}
+
+// For the answers the library makes itself (unknown path, oversized or malformed
+// request): a JSON body like every other refusal, and 405 instead of 404 for a
+// known path asked with the wrong method.
+void DescribeLibraryError(const httplib::Request& req, httplib::Response& res, const UploadLimits& limits) {
+    const std::string target = req.method + " " + req.path.substr(0, kMaxQuotedPathBytes);
+    if (res.status == 404) {
+        const std::string allowed = AllowedMethods(req.path);
+        if (!allowed.empty()) {
+            res.set_header("Allow", allowed);
+            ReplyError(res, {405, "method not allowed: " + target + " (allowed: " + allowed + ")"});
+        } else {
+            ReplyError(res, {404, "no such endpoint: " + target +
+                                      " (use POST /inference or GET /health)"});
+        }
+    } else if (res.status == 413) {
+        ReplyError(res, BodyTooLargeError(limits));
+    } else {
+        ReplyError(res, {res.status, "request rejected (HTTP " + std::to_string(res.status) + ")"});
+    }
+}
+
+// The path arrives percent-decoded: an encoded line feed must not start a fake log line.
+std::string PrintablePath(const std::string& path) {
+    std::string printable = path.substr(0, kMaxQuotedPathBytes);
+    for (char& c : printable)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return printable;
+}
+
+std::string FormatLogLine(const httplib::Request& req, const httplib::Response& res) {
+    char duration[32] = "-";
+    if (t_trace.routed) {
+        std::snprintf(duration, sizeof duration, "%.1f ms",
+                      std::chrono::duration<double, std::milli>(Clock::now() - t_trace.start).count());
+    }
+    std::string line = req.method + " " + PrintablePath(req.path) + " " + std::to_string(res.status) + " " + duration;
+    if (!t_trace.detail.empty()) line += " " + t_trace.detail;
+    return line;
+}
+
+std::string RecognitionDetail(const Upload& upload, Seconds queued, Seconds recognition) {
+    const double audio = static_cast<double>(upload.samples.size()) / kSampleRate;
+    char text[160];
+    std::snprintf(text, sizeof text, "language=%s audio=%.2fs queued=%.3fs recognition=%.3fs rtf=%.3f",
+                  upload.language.c_str(), audio, queued.count(), recognition.count(),
+                  recognition.count() / audio);
+    return text;
+}
+
+}  // namespace
+
+struct InferenceServer::Impl {
+    Impl(ServerSettings settings, RequestLogger log)
+        : settings(std::move(settings)), log(std::move(log)), budget(this->settings.answer_budget) {}
+
+    void Configure();
+    void HandleInference(const httplib::Request& req, httplib::Response& res,
+                         const httplib::ContentReader& reader);
+    void Recognise(Upload& upload, httplib::Response& res);
+
+    RecognizerPool* pool = nullptr;  // set by Run before the first request
+    const ServerSettings settings;
+    const RequestLogger log;
+    AnswerBudget budget;
+    ListeningServer http;
+    int port = 0;
+};
+
+void InferenceServer::Impl::Configure() {
+    // Made when listening starts: enough connection threads to keep every recogniser
+    // busy and still answer health checks and refusals meanwhile.
+    http.new_task_queue = [this] {
+        return new httplib::ThreadPool(std::max(settings.connection_threads, pool->size() + 2));
+    };
+    // Without SO_REUSEPORT (the library's default) a second server on the same port
+    // fails to bind instead of silently sharing the port with the first.
+    http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    http.set_payload_max_length(settings.limits.max_body_bytes);
+    // One request per connection: clients open a new one per upload anyway, and idle
+    // connections would otherwise hold threads and delay shutdown.
+    http.set_keep_alive_max_count(1);
+
+    http.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+        t_trace = RequestTrace{true, Clock::now(), {}};
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    http.Get(kHealthPath, [](const httplib::Request&, httplib::Response& res) {
+        ReplyJson(res, 200, {{"status", "ok"}});
+    });
+    http.Post(kInferencePath, [this](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& reader) { HandleInference(req, res, reader); });
+    http.set_error_handler(httplib::Server::HandlerWithResponse(
+        [this](const httplib::Request& req, httplib::Response& res) {
+            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;  // already ours
+            DescribeLibraryError(req, res, settings.limits);
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
+        std::string what = "unknown failure";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        ReplyError(res, {500, "internal error: " + what});
+    });
+    http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        log(FormatLogLine(req, res));
+        t_trace = RequestTrace{};
+    });
+}
+
+void InferenceServer::Impl::HandleInference(const httplib::Request& req, httplib::Response& res,
+                                            const httplib::ContentReader& reader) {
+    const UploadLimits& limits = settings.limits;
+    if (!req.is_multipart_form_data()) {
+        // Read the body anyway, so that the client is not cut off before the answer.
+        std::size_t received = 0;
+        reader([&](const char*, std::size_t size) {
+            received += size;
+            return received <= DrainLimit(limits);
+        });
+        ReplyError(res, res.status == 413 || received > limits.max_body_bytes ? BodyTooLargeError(limits)
+                                                                             : NotMultipartError());
+        return;
+    }
+    UploadForm form(limits);
+    const bool complete = reader(
+        [&](const httplib::MultipartFormData& part) { return form.BeginPart(part.name); },
+        [&](const char* data, std::size_t size) { return form.AppendContent(data, size); });
+    if (!complete && !form.error()) {
+        ReplyError(res, res.status == 413 ? BodyTooLargeError(limits) : MalformedFormError());
+        return;
+    }
+    auto checked = CheckUpload(form, limits);
+    if (const auto* error = std::get_if<UploadError>(&checked)) {
+        ReplyError(res, *error);
+        return;
+    }
+    Recognise(std::get<Upload>(checked), res);
+}
+
+void InferenceServer::Impl::Recognise(Upload& upload, httplib::Response& res) {
+    const Clock::time_point arrived = Clock::now();
+    const double audio_seconds = static_cast<double>(upload.samples.size()) / kSampleRate;
+    std::optional<RecognizerPool::Lease> recognizer =
+        pool->Acquire(budget.Patience(arrived - t_trace.start, audio_seconds));
+    if (!recognizer) {
+        res.set_header("Retry-After", "5");
+        char message[160];
+        std::snprintf(message, sizeof message,
+                      "server busy: all %zu recognisers are taken and this upload could not be answered "
+                      "within %g s; try again later",
+                      pool->size(), Seconds(settings.answer_budget).count());
+        ReplyError(res, {503, message});
+        return;
+    }
+    const Clock::time_point started = Clock::now();
+    const std::string text = (*recognizer)->Recognize(upload.samples.data(), upload.samples.size());
+    recognizer.reset();
+    const Seconds recognition = Clock::now() - started;
+    budget.Record(audio_seconds, recognition.count());
+    t_trace.detail = RecognitionDetail(upload, started - arrived, recognition);
+    ReplyJson(res, 200, {{"text", text}});
+}
+
+InferenceServer::InferenceServer(ServerSettings settings, RequestLogger log)
+    : impl_(std::make_unique<Impl>(std::move(settings), std::move(log))) {
+    // The library writes to sockets without MSG_NOSIGNAL: a client that hangs up
+    // mid-answer must cost one connection, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    impl_->Configure();
+}
+
+InferenceServer::~InferenceServer() { impl_->http.CloseListeningSocket(); }
+
+bool InferenceServer::Bind(const std::string& host, int port, std::string& error) {
+    errno = 0;
+    const int bound = port == 0 ? impl_->http.bind_to_any_port(host) : (impl_->http.bind_to_port(host, port) ? port : -1);
+    if (bound <= 0) {
+        const int reason = errno;
+        error = "cannot listen on " + host + ":" + std::to_string(port);
+        if (reason != 0) error += ": " + std::string(std::strerror(reason));
+        return false;
+    }
+    impl_->port = bound;
+    return true;
+}
+
+int InferenceServer::port() const { return impl_->port; }
+
+void InferenceServer::Run(RecognizerPool& pool) {
+    impl_->pool = &pool;
+    impl_->http.listen_after_bind();
+}
+
+void InferenceServer::Stop() { impl_->http.CloseListeningSocket(); }
+
+}  // namespace speech_server

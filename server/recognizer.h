@@ -1,0 +1,40 @@
+// One pocketsphinx decoder: English speech, 16 kHz mono 16-bit, to lower-case words.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace speech_server {
+
+// Where Debian's pocketsphinx-en-us package puts the English model.
+struct ModelPaths {
+    std::string acoustic_model = "/usr/share/pocketsphinx/model/en-us/en-us";
+    std::string language_model = "/usr/share/pocketsphinx/model/en-us/en-us.lm.bin";
+    std::string dictionary = "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict";
+
+    // Empty when every file is there, else a message naming the first missing one.
+    std::string MissingFileMessage() const;
+};
+
+// Not thread-safe: one thread at a time may call Recognize. Loading takes a fraction
+// of a second and about 100 MiB; instances are meant to be made once and reused.
+class SpeechRecognizer {
+public:
+    // Throws std::runtime_error when the model cannot be loaded.
+    explicit SpeechRecognizer(const ModelPaths& paths);
+    ~SpeechRecognizer();
+    SpeechRecognizer(const SpeechRecognizer&) = delete;
+    SpeechRecognizer& operator=(const SpeechRecognizer&) = delete;
+
+    // The words heard in one whole utterance, separated by single spaces; empty when
+    // nothing was recognised. Throws std::runtime_error when the decoder fails.
+    std::string Recognize(const std::int16_t* samples, std::size_t count);
+
+private:
+    struct Decoder;
+    std::unique_ptr<Decoder> decoder_;
+};
+
+}  // namespace speech_server

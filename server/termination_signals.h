@@ -1,0 +1,32 @@
+// Turns SIGINT and SIGTERM into an ordinary function call on a thread of its own,
+// where it may take locks and close sockets, which a signal handler may not.
+#pragma once
+
+#include <atomic>
+#include <csignal>
+#include <functional>
+#include <thread>
+
+namespace speech_server {
+
+class TerminationSignals {
+public:
+    // Blocks both signals for the calling thread and every thread it starts later,
+    // so construct this in main before any other thread exists. `on_signal` runs
+    // once, on the watcher thread, at the first signal.
+    explicit TerminationSignals(std::function<void()> on_signal);
+    // Ends and joins the watcher; the signals stay blocked.
+    ~TerminationSignals();
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+private:
+    void Watch();
+
+    sigset_t signals_{};
+    std::function<void()> on_signal_;
+    std::atomic<bool> quit_{false};
+    std::thread watcher_;
+};
+
+}  // namespace speech_server

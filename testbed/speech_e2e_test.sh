@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The whole road with real speech: Debian's LibriVox clips are played into the test bed's
+# capture device while the real program records (language "en") and sends its chunks to
+# the local recognition server. The transcripts in the log pane must reach a word error
+# rate close to the same server's on the same clips sent whole; a "zh" chunk must show the
+# server's refusal, and the chunks after a change back to "en" must work again.
+#
+#   speech_e2e_test.sh NATIVE_BUILD_DIR APP_EXE DRIVER_EXE
+#
+# Runs inside the test bed (its env sourced: DISPLAY, WINEPREFIX, PULSE_SERVER, ...).
+# Starts the server and the program itself and stops both by their own PIDs.
+set -euo pipefail
+native=$1 app=$2 drive=$3
+speech=/usr/share/pocketsphinx/test/data/librivox
+work=$(mktemp -d /tmp/valdrin-e2e.XXXXXX)
+server_pid="" app_pid=""
+
+log() { printf 'e2e: %s\n' "$*" >&2; }
+fail() { log "FAILED: $*"; log "server log: $work/server.log"; exit 1; }
+
+cleanup() {
+  local status=$?
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
+    wine "$drive" close >/dev/null 2>&1 || kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  [ "$status" -eq 0 ] && rm -rf "$work"
+  exit "$status"
+}
+trap cleanup EXIT
+
+pane() { wine "$drive" pane | tr -d '\r'; }
+# Transcript lines of the pane (everything that is not an [Info]/[Warn]/[Error] line).
+transcripts() { pane | grep -v '^\[' | grep -v '^$' || true; }
+drive() { wine "$drive" "$@" >/dev/null || fail "driver: $*"; }
+play() { paplay --device="$VALDRIN_TESTBED_SINK" "$@"; }
+
+# Waits until the pane has at least $1 lines matching $2, for at most $3 seconds.
+wait_for_lines() {
+  local want=$1 pattern=$2 deadline=$((SECONDS + $3))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    [ "$(pane | grep -c -- "$pattern" || true)" -ge "$want" ] && return 0
+    sleep 1
+  done
+  return 1
+}
+
+word_error_rate() {  # word_error_rate REFERENCE HYPOTHESIS -> percentage with one decimal
+  python3 - "$1" "$2" <<'PY'
+import sys
+ref, hyp = sys.argv[1].lower().split(), sys.argv[2].lower().split()
+row = list(range(len(hyp) + 1))
+for i, r in enumerate(ref, 1):
+    prev, row[0] = row[0], i
+    for j, h in enumerate(hyp, 1):
+        prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (r != h))
+print(f"{100.0 * row[-1] / max(len(ref), 1):.1f}")
+PY
+}
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"$native/server/valdrin-server" --host 127.0.0.1 --port "$port" --workers 2 2>"$work/server.log" &
+server_pid=$!
+for _ in $(seq 1 150); do
+  curl -fsS -m 1 "http://127.0.0.1:$port/health" >/dev/null 2>&1 && break
+  kill -0 "$server_pid" 2>/dev/null || fail "the server did not start"
+  sleep 0.2
+done
+
+clips=()
+while read -r id; do clips+=("$speech/$id.wav"); done <"$speech/fileids"
+reference=$(sed -e 's/<s>//; s/<\/s>//; s/([^)]*)//' "$speech/transcription" | tr '\n' ' ')
+
+direct=""
+for clip in "${clips[@]}"; do
+  direct+=" $("$native/testbed/tools/valdrin-post-wav" 127.0.0.1 "$port" en "$clip")" || fail "direct upload of $clip"
+done
+direct_wer=$(word_error_rate "$reference" "$direct")
+
+sox -n -r 16000 -c 1 -b 16 "$work/silence.wav" trim 0 8
+sox -t raw -r 16000 -e signed -b 16 -c 1 /usr/share/pocketsphinx/test/data/goforward.raw "$work/goforward.wav"
+
+wine "$app" >"$work/app.log" 2>&1 &
+app_pid=$!
+for _ in $(seq 1 60); do wine "$drive" dump >/dev/null 2>&1 && break; sleep 1; done
+drive type 6 "$port"
+drive lang 1
+drive press 1
+wait_for_lines 1 '^\[Info\] Recording started (WASAPI, language=en)' 10 || fail "recording did not start: $(pane)"
+
+for clip in "${clips[@]}"; do play "$clip"; done
+play "$work/silence.wav"  # completes the chunk that holds the end of the speech
+sleep 10                   # the last uploads are answered
+tool=$(transcripts | tr '\n' ' ')
+tool_wer=$(word_error_rate "$reference" "$tool")
+log "reference:         $reference"
+log "server, whole:     $direct"
+log "through the tool:  $tool"
+log "word error rate: server given the clips whole ${direct_wer}%, through the tool ${tool_wer}%"
+python3 -c "import sys; sys.exit(0 if $tool_wer <= $direct_wer + 25 else 1)" ||
+  fail "the tool's word error rate is too far above the server's own"
+
+# "zh" is refused by the English-only server; the error reaches the pane.
+drive lang 2
+play "$work/goforward.wav"
+play "$work/silence.wav"
+wait_for_lines 1 '^\[Error\] POST failed: HTTP 4[0-9][0-9]: ' 20 || fail "no refusal for zh: $(pane)"
+
+# Back to "en": the next chunks work again.
+before=$(transcripts | wc -l)
+drive lang 1
+play "$work/goforward.wav"
+play "$work/silence.wav"
+deadline=$((SECONDS + 20))
+until [ "$(transcripts | wc -l)" -gt "$before" ]; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "no transcript after switching back to en: $(pane)"
+  sleep 1
+done
+log "after zh and back to en: $(transcripts | tail -n1)"
+
+drive press 2
+wine "$drive" close >/dev/null
+wait "$app_pid" || true
+app_pid=""
+log "passed"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/conditioning_chain.h"
+#include "tests/support/mix_formats.h"
 
 namespace {
 
@@ -20,17 +21,6 @@ constexpr double kPi = 3.14159265358979323846;
 // A 440 Hz tone at half scale, the same on every channel.
 double Tone(std::uint32_t frame, DWORD rate) {
     return 0.5 * std::sin(2.0 * kPi * 440.0 * frame / rate);
-}
-
-WAVEFORMATEX Format(WORD tag, WORD bits, WORD channels, DWORD rate) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = tag;
-    f.wBitsPerSample = bits;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
 }
 
 std::vector<std::uint8_t> TonePacket(const WAVEFORMATEX& f, std::uint32_t frames) {
@@ -67,11 +57,11 @@ void ConditionPacket(benchmark::State& state, const WAVEFORMATEX& format) {
 }
 
 void BM_Condition48kStereoFloat(benchmark::State& state) {
-    ConditionPacket(state, Format(WAVE_FORMAT_IEEE_FLOAT, 32, 2, 48000));
+    ConditionPacket(state, MakeFloatFormat(48000, 2));
 }
 
 void BM_Condition44k1Stereo16Bit(benchmark::State& state) {
-    ConditionPacket(state, Format(WAVE_FORMAT_PCM, 16, 2, 44100));
+    ConditionPacket(state, MakePcmFormat(44100, 2, 16));
 }
 
 BENCHMARK(BM_Condition48kStereoFloat);

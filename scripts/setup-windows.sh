@@ -100,8 +100,8 @@ static_pc() {
 # lack upstream signature files (.asc) that dpkg-source insists on; every file that is
 # present is checked against the checksums in the .dsc, which apt has verified.
 fetch_source() {
-  local spec=$1 dir=$2 pkg=${1%%=*}
-  (cd "$dir" && apt-get source -qq --download-only "$spec" >/dev/null 2>&1) || true
+  local source_ref=$1 dir=$2 pkg=${1%%=*}
+  (cd "$dir" && apt-get source -qq --download-only "$source_ref" >/dev/null 2>&1) || true
   local dsc
   dsc=$(ls "$dir/${pkg}_"*.dsc)
   grep -q '^Format: 3.0 (quilt)' "$dsc" || { say "$dsc: unsupported source format"; return 1; }
@@ -143,12 +143,12 @@ build_prefix() {
   local prefix=$1 key=$2 inputs=$3 work=$1.work
   rm -rf "$prefix" "$work"
   mkdir -p "$prefix" "$work/src"
-  local line name spec
+  local line name source_ref
   while read -r line; do
     name=$(awk '{print $2}' <<<"$line")                 # e.g. curl_7.88.1-10+deb12u15.dsc
-    spec=${name%.dsc}; spec=${spec%%_*}=${spec#*_}
-    say "fetching and unpacking $spec"
-    fetch_source "$spec" "$work/src"
+    source_ref=${name%.dsc}; source_ref=${source_ref%%_*}=${source_ref#*_}
+    say "fetching and unpacking $source_ref"
+    fetch_source "$source_ref" "$work/src"
   done <<<"$(dsc_lines)"
   local pkg
   for pkg in "${SOURCE_PACKAGES[@]}"; do

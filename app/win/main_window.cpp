@@ -144,6 +144,9 @@ void OnDestroy(HWND window) {
         g_isRecording = false;
     }
     g_isShuttingDown = true;
+    // A capture thread that outlasted a stop's wait still holds the stream and the
+    // queue: it must end before the process does.
+    while (g_capture.captureThread) StopCapture(g_capture);
     JoinAllWorkers();
     DetachLogPane();
     if (g_hUiFont) {

@@ -7,15 +7,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/win/main_window.h"
 #include "tests/support/loopback_server.h"
 #include "tests/win/window_test_support.h"
 
 namespace {
 
-constexpr int kStart = 1;
-constexpr int kStop = 2;
-constexpr int kPortField = 6;
-constexpr int kChunkField = 7;
 constexpr int kSamplesPerSecond = 16000;
 
 const std::wstring kRecordingStarted =
@@ -60,28 +57,28 @@ TEST(StartStopTest, TransitionsLogExactlyTheirLines) {
     LoopbackServer server;
     server.SetReply(Reply(200, R"({"text": ""})"));
     AppSession app(LiveProgram());
-    ASSERT_TRUE(app.Type(kPortField, std::to_wstring(server.Port())));
+    ASSERT_TRUE(app.Type(IDC_PORT, std::to_wstring(server.Port())));
 
-    ASSERT_TRUE(app.Press(kStop));  // idle: nothing
+    ASSERT_TRUE(app.Press(IDC_STOP));  // idle: nothing
     EXPECT_EQ(app.PaneText(), L"");
 
-    ASSERT_TRUE(app.Press(kStart));
+    ASSERT_TRUE(app.Press(IDC_START));
     ASSERT_TRUE(app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait))
         << ToUtf8(app.PaneText());
     std::wstring text = app.PaneText();
     EXPECT_EQ(text.rfind(UrlLine(server), 0), 0u) << ToUtf8(text);
 
-    ASSERT_TRUE(app.Press(kStart));  // recording: nothing
+    ASSERT_TRUE(app.Press(IDC_START));  // recording: nothing
     Sleep(300);
     EXPECT_EQ(app.PaneText(), text);
 
-    ASSERT_TRUE(app.Press(kStop));
+    ASSERT_TRUE(app.Press(IDC_STOP));
     EXPECT_EQ(app.PaneText(), text + L"[Info] Stopping...\r\n");
-    ASSERT_TRUE(app.Press(kStop));  // idle again: nothing
+    ASSERT_TRUE(app.Press(IDC_STOP));  // idle again: nothing
     text = app.PaneText();
     EXPECT_TRUE(EndsWith(text, L"[Info] Stopping...\r\n"));
 
-    ASSERT_TRUE(app.Press(kStart));  // a new recording opens the device anew
+    ASSERT_TRUE(app.Press(IDC_START));  // a new recording opens the device anew
     ASSERT_TRUE(app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait));
     EXPECT_EQ(app.PaneText().rfind(UrlLine(server), text.size()), text.size());
 
@@ -99,9 +96,9 @@ TEST(StartStopTest, RecordingSendsChunksAndShowsTheirTranscripts) {
         return Reply(200, R"({"text": "transcript )" + std::to_string(++answered) + R"("})");
     });
     AppSession app(LiveProgram());
-    ASSERT_TRUE(app.Type(kPortField, std::to_wstring(server.Port())));
-    ASSERT_TRUE(app.Type(kChunkField, L"1"));
-    ASSERT_TRUE(app.Press(kStart));
+    ASSERT_TRUE(app.Type(IDC_PORT, std::to_wstring(server.Port())));
+    ASSERT_TRUE(app.Type(IDC_CHUNK, L"1"));
+    ASSERT_TRUE(app.Press(IDC_START));
 
     // The capture sees the test bed's null sink: silence, still cut into 1-second chunks.
     ASSERT_TRUE(server.WaitForRequests(2, std::chrono::seconds(20)));
@@ -118,7 +115,7 @@ TEST(StartStopTest, RecordingSendsChunksAndShowsTheirTranscripts) {
     ASSERT_TRUE(server.WaitForRequests(before + 3, std::chrono::seconds(20)));
     EXPECT_EQ(LanguageOf(server.Requests().back()), "en");
 
-    ASSERT_TRUE(app.Press(kStop));
+    ASSERT_TRUE(app.Press(IDC_STOP));
     app.Close();
     DWORD exitCode = 1;
     ASSERT_TRUE(app.WaitForExit(std::chrono::seconds(30), &exitCode));
@@ -130,8 +127,8 @@ TEST(LanguageTest, ListChangeAppliesAtOnceToTheChunksCutAfterIt) {
     LoopbackServer server;
     server.SetReply(Reply(200, R"({"text": ""})"));
     AppSession app(HookedProgram());
-    ASSERT_TRUE(app.Type(kPortField, std::to_wstring(server.Port())));
-    ASSERT_TRUE(app.Press(kStart));  // fails without audio, but takes the port
+    ASSERT_TRUE(app.Type(IDC_PORT, std::to_wstring(server.Port())));
+    ASSERT_TRUE(app.Press(IDC_START));  // fails without audio, but takes the port
 
     ASSERT_TRUE(app.SelectLanguage(1));
     ASSERT_TRUE(LaunchSilentChunks(app, 1, kSamplesPerSecond));
@@ -158,8 +155,8 @@ TEST(CloseTest, WaitsForUploadsInFlightAndShowsTheirLinesBeforeTheWindowGoes) {
     server.SetReply(late);
     PaneDump dump;
     AppSession app(HookedProgram(), L"\"" + dump.Path() + L"\"");
-    ASSERT_TRUE(app.Type(kPortField, std::to_wstring(server.Port())));
-    ASSERT_TRUE(app.Press(kStart));
+    ASSERT_TRUE(app.Type(IDC_PORT, std::to_wstring(server.Port())));
+    ASSERT_TRUE(app.Press(IDC_START));
     ASSERT_TRUE(LaunchSilentChunks(app, 3, kSamplesPerSecond));
     ASSERT_TRUE(server.WaitForRequests(3, std::chrono::seconds(20)));
 
@@ -184,8 +181,8 @@ TEST(CloseWhileRecordingTest, StopsTheAudioFirst) {
     server.SetReply(Reply(200, R"({"text": ""})"));
     PaneDump dump;
     AppSession app(HookedProgram(), L"\"" + dump.Path() + L"\"");
-    ASSERT_TRUE(app.Type(kPortField, std::to_wstring(server.Port())));
-    ASSERT_TRUE(app.Press(kStart));
+    ASSERT_TRUE(app.Type(IDC_PORT, std::to_wstring(server.Port())));
+    ASSERT_TRUE(app.Press(IDC_START));
     ASSERT_TRUE(app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait));
 
     app.Close();

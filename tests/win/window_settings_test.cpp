@@ -3,21 +3,16 @@
 
 #include <memory>
 
+#include "app/win/main_window.h"
 #include "tests/support/loopback_server.h"
 #include "tests/win/window_test_support.h"
 
 namespace {
 
-constexpr int kStart = 1;
-constexpr int kStop = 2;
-constexpr int kServerField = 5;
-constexpr int kPortField = 6;
-constexpr int kChunkField = 7;
-
 // Presses Start and returns the text it appended to the pane, once that ends with `lastLine`.
 std::wstring PressStartUntil(AppSession& app, const std::wstring& lastLine) {
     const std::size_t before = app.PaneText().size();
-    if (!app.Press(kStart)) return L"(Start not pressed)";
+    if (!app.Press(IDC_START)) return L"(Start not pressed)";
     app.WaitForPane([&](const std::wstring& text) { return text.size() > before && EndsWith(text, lastLine); },
                     kPaneWait);
     return app.PaneText().substr(before);
@@ -31,7 +26,7 @@ protected:
     void SetUp() override { REQUIRE_NO_AUDIO_SERVER(); }
 
     std::wstring UrlAfterTyping(const std::wstring& host, const std::wstring& port) {
-        if (!app.Type(kServerField, host) || !app.Type(kPortField, port)) return L"(not typed)";
+        if (!app.Type(IDC_SERVER, host) || !app.Type(IDC_PORT, port)) return L"(not typed)";
         return FirstLine(PressStartUntil(app, L"[Error] WASAPI start failed\r\n"));
     }
 
@@ -46,7 +41,7 @@ TEST_F(ServerSettingsTest, FailedStartLogsTheUrlTheCauseAndTheFailure) {
     EXPECT_EQ(PressStartUntil(app, L"[Error] WASAPI start failed\r\n"), added);
     // Stop while idle does nothing.
     const std::wstring text = app.PaneText();
-    ASSERT_TRUE(app.Press(kStop));
+    ASSERT_TRUE(app.Press(IDC_STOP));
     EXPECT_EQ(app.PaneText(), text);
 }
 
@@ -81,13 +76,13 @@ protected:
         server.SetReply(Reply(200, R"({"text": ""})"));
         app = std::make_unique<AppSession>(LiveProgram());
         // Chunks cut meanwhile go here and are answered with empty text: nothing is logged.
-        ASSERT_TRUE(app->Type(kPortField, std::to_wstring(server.Port())));
+        ASSERT_TRUE(app->Type(IDC_PORT, std::to_wstring(server.Port())));
     }
 
     std::wstring StartLineAfterTyping(const std::wstring& chunk) {
-        if (!app->Type(kChunkField, chunk)) return L"(not typed)";
+        if (!app->Type(IDC_CHUNK, chunk)) return L"(not typed)";
         const std::wstring added = PressStartUntil(*app, L"chunks to server...\r\n");
-        app->Press(kStop);
+        app->Press(IDC_STOP);
         app->WaitForPane([](const std::wstring& text) { return EndsWith(text, L"[Info] Stopping...\r\n"); },
                          kPaneWait);
         const std::size_t lastLine = added.rfind(L"\r\n", added.size() - 3);

@@ -4,28 +4,31 @@
 #include <string>
 #include <utility>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/conditioning.h"
 #include "transcribe/chunk_job.h"
 
 namespace {
 constexpr std::int32_t kSamplesPerSecond = 16000;
 
-// Moves whole chunks from the front of the queue to workers, oldest first.
-void CutChunks(std::int32_t chunkLength, std::deque<std::int16_t>& pending) {
-    while (static_cast<std::int32_t>(pending.size()) >= chunkLength) {
-        const auto end = pending.begin() + chunkLength;
+// Moves whole chunks from the front of the queue to the sink, oldest first.
+void CutChunks(const PacketProcessor& processor, std::deque<std::int16_t>& pending) {
+    while (static_cast<std::int32_t>(pending.size()) >= processor.chunkLength) {
+        const auto end = pending.begin() + processor.chunkLength;
         std::vector<std::int16_t> chunk(pending.begin(), end);
         pending.erase(pending.begin(), end);
-        LaunchChunkJob(std::move(chunk), g_language.Get());
+        processor.sink(std::move(chunk), g_language.Get());
     }
 }
 }  // namespace
 
 // The window thread keeps g_chunkSeconds within its limits; clamping here as well keeps
 // a zero length from ever turning the cut loop into an endless one.
-PacketProcessor::PacketProcessor()
-    : chunkLength(std::clamp(g_chunkSeconds.load(), kMinChunkSeconds, kMaxChunkSeconds) * kSamplesPerSecond) {}
+PacketProcessor::PacketProcessor(ChunkSink chunkSink)
+    : chunkLength(std::clamp(g_chunkSeconds.load(), kMinChunkSeconds, kMaxChunkSeconds) * kSamplesPerSecond),
+      sink(std::move(chunkSink)) {}
+
+PacketProcessor::PacketProcessor() : PacketProcessor(LaunchChunkJob) {}
 
 void ProcessCapturePacket(PacketProcessor& processor, CaptureContext& context, const std::uint8_t* data,
                           std::uint32_t frames, std::uint32_t flags) {
@@ -47,5 +50,5 @@ void ProcessCapturePacket(PacketProcessor& processor, CaptureContext& context, c
 
     context.pendingSamples.insert(context.pendingSamples.end(), processor.samples16k.begin(),
                                   processor.samples16k.end());
-    CutChunks(processor.chunkLength, context.pendingSamples);
+    CutChunks(processor, context.pendingSamples);
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "audio/capture_context.h"
@@ -9,10 +11,18 @@
 // AUDCLNT_BUFFERFLAGS_SILENT: the packet's bytes are to be taken as silence.
 constexpr std::uint32_t kBufferFlagSilent = 0x2;
 
+// Receives each cut chunk with the language at the cut. The program's sink is
+// LaunchChunkJob; tests record the chunks instead.
+using ChunkSink = std::function<void(std::vector<std::int16_t>&& samples, const std::string& language)>;
+
 struct PacketProcessor {
-    PacketProcessor();  // takes the chunk length from g_chunkSeconds, once
+    // Both take the chunk length from g_chunkSeconds, once. The capture thread's
+    // processor hands its chunks to LaunchChunkJob.
+    PacketProcessor();
+    explicit PacketProcessor(ChunkSink chunkSink);
 
     std::int32_t chunkLength;  // 16 kHz samples per chunk
+    ChunkSink sink;
     std::vector<float> deviceFloats;
     std::vector<float> monoFloats;
     std::vector<float> floats16k;

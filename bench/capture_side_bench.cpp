@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/packet_processor.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/mix_formats.h"

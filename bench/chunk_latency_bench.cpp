@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/packet_processor.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/mix_formats.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "tests/support/loopback_server.h"
 #include "transcribe/server_client.h"
 

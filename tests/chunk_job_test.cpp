@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/packet_processor.h"
 #include "tests/support/curl_environment.h"
 #include "tests/support/log_recorder.h"

@@ -1,15 +1,18 @@
-// Proves that the conditioning chain reuses its buffers: once they have grown to a
-// packet size, packets of that size or smaller allocate nothing. Global operator new
-// is replaced to count allocations, so this test has an executable of its own.
+// Proves that the capture thread's packet work reuses its buffers: once they have grown
+// to a packet size, a packet of that size or smaller allocates only what the pending
+// queue itself needs for the samples it gains. Global operator new is replaced to count
+// allocations, so this test has an executable of its own.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <new>
 #include <vector>
 
-#include "tests/support/conditioning_chain.h"
+#include "audio/packet_processor.h"
+#include "core/settings.h"
 
 namespace {
 std::atomic<long> g_allocations{0};
@@ -49,26 +52,45 @@ Packet MakePacket(WORD tag, WORD bits, WORD channels, DWORD rate, std::uint32_t 
     return p;
 }
 
-long AllocationsToRun(ConditioningChain& chain, const Packet& packet, std::uint32_t frames) {
+template <typename Step>
+long AllocationsOf(Step step) {
     const long before = g_allocations.load();
-    chain.Run(packet.bytes.data(), frames, packet.format.Format);
+    step();
     return g_allocations.load() - before;
 }
 
-TEST(ConditioningAllocations, SteadyStateAllocatesNothing) {
-    const Packet packets[] = {
+// Allocations of one packet beyond those of a twin queue that gains the same samples.
+long AllocationsBeyondQueue(PacketProcessor& processor, CaptureContext& context, std::deque<std::int16_t>& twin,
+                            const Packet& packet, std::uint32_t frames) {
+    const std::size_t queued = context.pendingSamples.size();
+    const long all = AllocationsOf([&] { ProcessCapturePacket(processor, context, packet.bytes.data(), frames, 0); });
+    const std::size_t gained = context.pendingSamples.size() - queued;
+    return all - AllocationsOf([&] { twin.insert(twin.end(), gained, std::int16_t{0}); });
+}
+
+TEST(PacketAllocations, SteadyStateAllocatesOnlyForTheQueue) {
+    Packet packets[] = {
         MakePacket(WAVE_FORMAT_IEEE_FLOAT, 32, 2, 48000, 480),
         MakePacket(WAVE_FORMAT_PCM, 16, 2, 44100, 441),
         MakePacket(WAVE_FORMAT_PCM, 24, 1, 8000, 80),
     };
-    for (const Packet& packet : packets) {
-        ConditioningChain chain;
-        EXPECT_GT(AllocationsToRun(chain, packet, packet.frames), 0) << "the counter sees the first growth";
-        EXPECT_EQ(AllocationsToRun(chain, packet, packet.frames), 0) << packet.format.Format.nSamplesPerSec;
-        EXPECT_EQ(AllocationsToRun(chain, packet, packet.frames / 2), 0) << "a smaller packet reuses the buffers";
-        EXPECT_EQ(AllocationsToRun(chain, packet, packet.frames), 0) << "regrowth within capacity";
-        EXPECT_FALSE(chain.samples16k.empty());
+    g_chunkSeconds = kMaxChunkSeconds;  // no cut within the test
+    for (Packet& packet : packets) {
+        CaptureContext context;
+        context.mixFormat = &packet.format.Format;
+        std::deque<std::int16_t> twin;
+        PacketProcessor processor([](std::vector<std::int16_t>&&, const std::string&) {});
+        EXPECT_GT(AllocationsBeyondQueue(processor, context, twin, packet, packet.frames), 0)
+            << "the counter sees the first growth";
+        EXPECT_EQ(AllocationsBeyondQueue(processor, context, twin, packet, packet.frames), 0)
+            << packet.format.Format.nSamplesPerSec;
+        EXPECT_EQ(AllocationsBeyondQueue(processor, context, twin, packet, packet.frames / 2), 0)
+            << "a smaller packet reuses the buffers";
+        EXPECT_EQ(AllocationsBeyondQueue(processor, context, twin, packet, packet.frames), 0)
+            << "regrowth within capacity";
+        EXPECT_FALSE(context.pendingSamples.empty());
     }
+    g_chunkSeconds = kDefaultChunkSeconds;
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/log_pane.h"
-#include "app/settings.h"
+#include "core/log_core.h"
+#include "core/settings.h"
 #include "audio/packet_processor.h"
 #include "tests/support/chunk_recorder.h"
 #include "tests/support/log_recorder.h"
@@ -48,7 +48,7 @@ TEST(CrossThread, ReadersSeeWholeSettingsWhileTheWindowThreadWrites) {
         WAVEFORMATEX format = MakePcmFormat(16000, 1, 16);
         CaptureContext context;
         context.mixFormat = &format;
-        PacketProcessor processor;
+        PacketProcessor processor(RecordChunk);
         std::vector<std::int16_t> packet(160, 1000);
         for (int p = 0; p < 1000; ++p)
             ProcessCapturePacket(processor, context, reinterpret_cast<const std::uint8_t*>(packet.data()), 160, 0);

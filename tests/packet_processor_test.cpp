@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/conditioning.h"
 #include "audio/packet_processor.h"
 #include "tests/support/chunk_recorder.h"
@@ -49,7 +49,7 @@ public:
 };
 
 TEST_F(PacketProcessorTest, CutsAtExactChunkBoundaries) {
-    PacketProcessor processor;
+    PacketProcessor processor(RecordChunk);
     ASSERT_EQ(processor.chunkLength, 16000);
     for (int packet = 1; packet <= 200; ++packet) {
         FeedMono16k(processor, 160, (packet - 1) * 160);
@@ -62,7 +62,7 @@ TEST_F(PacketProcessorTest, CutsAtExactChunkBoundaries) {
 }
 
 TEST_F(PacketProcessorTest, KeepsThePastTheBoundaryRemainderAndCutsSeveralFromOnePacket) {
-    PacketProcessor processor;
+    PacketProcessor processor(RecordChunk);
     FeedMono16k(processor, 15990);
     EXPECT_TRUE(Cut().empty());
     FeedMono16k(processor, 160);
@@ -99,7 +99,7 @@ TEST_F(PacketProcessorTest, NoSampleIsLostOrDoubledAcrossChunksAndRecordings) {
     g_chunkSeconds = 7;
     // Two recordings: the remainder of the first one leads the second one's first chunk.
     for (int run = 0; run < 2; ++run) {
-        PacketProcessor processor;
+        PacketProcessor processor(RecordChunk);
         for (int p = run * 400; p < (run + 1) * 400; ++p) {
             ProcessCapturePacket(processor, context_, reinterpret_cast<const std::uint8_t*>(packets[p].data()), 448,
                                  0);
@@ -116,14 +116,14 @@ TEST_F(PacketProcessorTest, NoSampleIsLostOrDoubledAcrossChunksAndRecordings) {
 TEST_F(PacketProcessorTest, ShorterChunkAfterStopCutsTheLeftoverInOrder) {
     g_chunkSeconds = 30;
     {
-        PacketProcessor processor;
+        PacketProcessor processor(RecordChunk);
         FeedMono16k(processor, 29 * 16000);
     }
     ASSERT_TRUE(Cut().empty());
     const std::vector<std::int16_t> leftover(context_.pendingSamples.begin(), context_.pendingSamples.end());
 
     g_chunkSeconds = 1;
-    PacketProcessor processor;
+    PacketProcessor processor(RecordChunk);
     int cutNumber = 0;
     g_language.Set("en");
     FeedMono16k(processor, 10);
@@ -138,7 +138,7 @@ TEST_F(PacketProcessorTest, ShorterChunkAfterStopCutsTheLeftoverInOrder) {
 }
 
 TEST_F(PacketProcessorTest, LanguageIsTheOneInForceAtTheCut) {
-    PacketProcessor processor;
+    PacketProcessor processor(RecordChunk);
     FeedMono16k(processor, 15000);  // captured while "zh" was selected
     g_language.Set("auto");
     FeedMono16k(processor, 1000);
@@ -152,7 +152,7 @@ TEST_F(PacketProcessorTest, LanguageIsTheOneInForceAtTheCut) {
 TEST_F(PacketProcessorTest, SilentAndEmptyPackets) {
     const WAVEFORMATEX stereo48k = MakeFloatFormat(48000, 2);
     context_.mixFormat = const_cast<WAVEFORMATEX*>(&stereo48k);
-    PacketProcessor processor;
+    PacketProcessor processor(RecordChunk);
     std::vector<float> loud(480 * 2, 1.0f);
 
     g_levelDb = -50.0f;
@@ -175,7 +175,7 @@ TEST_F(PacketProcessorTest, SilentAndEmptyPackets) {
 
 TEST_F(PacketProcessorTest, ChunkLengthIsFixedWhenTheProcessorIsCreated) {
     g_chunkSeconds = 2;
-    PacketProcessor processor;
+    PacketProcessor processor(RecordChunk);
     g_chunkSeconds = 1;
     FeedMono16k(processor, 16000);
     EXPECT_TRUE(Cut().empty());
@@ -183,7 +183,7 @@ TEST_F(PacketProcessorTest, ChunkLengthIsFixedWhenTheProcessorIsCreated) {
     EXPECT_EQ(Cut().size(), 1u);
 
     g_chunkSeconds = 0;  // never set by the window, but must not hang the cut loop
-    PacketProcessor guarded;
+    PacketProcessor guarded(RecordChunk);
     EXPECT_EQ(guarded.chunkLength, 16000);
 }
 

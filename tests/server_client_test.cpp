@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "tests/support/curl_environment.h"
 #include "tests/support/loopback_server.h"
 #include "transcribe/server_client.h"

@@ -3,7 +3,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/log_pane.h"
+#include "core/log_core.h"
 #include "transcribe/mp3_encoder.h"
 #include "transcribe/server_client.h"
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <nlohmann/json.hpp>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/log_pane.h"
+#include "core/log_core.h"
 #include "audio/win/hresult_text.h"
 
 CaptureContext g_capture;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/log_pane.h"
+#include "core/log_core.h"
 #include "audio/packet_processor.h"
 #include "audio/win/capture_stream.h"
 #include "audio/win/hresult_text.h"
@@ -13,6 +13,7 @@
 namespace {
 
 constexpr DWORD kSignalWaitMs = 200;  // bounds how long a stop request can go unseen
+constexpr const char* kDeviceLost = "Capture device lost";
 
 // Once the device is gone every further call fails the same way: the user is told
 // once per recording instead of at every wake-up.
@@ -35,7 +36,7 @@ unsigned DrainPackets(CaptureContext& context, PacketProcessor& processor, Strea
         UINT32 packetFrames = 0;
         HRESULT hr = context.captureClient->GetNextPacketSize(&packetFrames);
         if (FAILED(hr)) {
-            faults.Report("Capture device lost", hr);
+            faults.Report(kDeviceLost, hr);
             return handed;
         }
         if (packetFrames == 0) return handed;
@@ -45,7 +46,7 @@ unsigned DrainPackets(CaptureContext& context, PacketProcessor& processor, Strea
         DWORD flags = 0;
         hr = context.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
         if (FAILED(hr)) {
-            faults.Report("Capture device lost", hr);
+            faults.Report(kDeviceLost, hr);
             return handed;
         }
         ProcessCapturePacket(processor, context, data, frames, flags);
@@ -59,7 +60,7 @@ unsigned DrainPackets(CaptureContext& context, PacketProcessor& processor, Strea
 void CheckStreamAlive(CaptureContext& context, StreamFaultReport& faults) {
     UINT32 padding = 0;
     const HRESULT hr = context.audioClient->GetCurrentPadding(&padding);
-    if (FAILED(hr)) faults.Report("Capture device lost", hr);
+    if (FAILED(hr)) faults.Report(kDeviceLost, hr);
 }
 
 void RunCaptureLoop(CaptureContext& context, PacketProcessor& processor) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log_pane.h"
-#include "app/settings.h"
+#include "core/log_core.h"
+#include "core/settings.h"
 #include "audio/win/capture_stream.h"
 
 namespace {

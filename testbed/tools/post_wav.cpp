@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "transcribe/mp3_encoder.h"
 #include "transcribe/server_client.h"
 

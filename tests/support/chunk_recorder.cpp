@@ -2,14 +2,12 @@
 
 #include <utility>
 
-#include "transcribe/chunk_job.h"
-
 namespace {
 std::mutex g_recordedMutex;
 std::vector<RecordedChunk> g_recorded;
 }  // namespace
 
-void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language) {
+void RecordChunk(std::vector<std::int16_t>&& samples, const std::string& language) {
     std::lock_guard<std::mutex> lock(g_recordedMutex);
     g_recorded.push_back({std::move(samples), language});
 }

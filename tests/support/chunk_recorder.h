@@ -1,5 +1,5 @@
-// Link this into a test exe to have it record cut chunks instead of starting
-// workers: it supplies the exe's LaunchChunkJob.
+// A chunk sink for tests: records cut chunks instead of starting workers.
+//   PacketProcessor processor(RecordChunk);
 #pragma once
 
 #include <cstdint>
@@ -12,5 +12,7 @@ struct RecordedChunk {
     std::string language;
 };
 
-// Every chunk handed to LaunchChunkJob since the last call, oldest first.
+void RecordChunk(std::vector<std::int16_t>&& samples, const std::string& language);
+
+// Every chunk handed to RecordChunk since the last call, oldest first.
 std::vector<RecordedChunk> TakeRecordedChunks();

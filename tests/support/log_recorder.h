@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log_pane.h"
+#include "core/log_core.h"
 
 class LogRecorder {
 public:

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "tests/support/loopback_server.h"
 #include "tests/win/capture_fixture.h"
 #include "transcribe/chunk_job.h"

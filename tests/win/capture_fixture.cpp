@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/conditioning.h"
 #include "tests/support/curl_environment.h"
 #include "transcribe/chunk_job.h"

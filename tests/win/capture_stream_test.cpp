@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/conditioning.h"
 #include "tests/support/test_signal.h"
 #include "tests/win/capture_fixture.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "audio/conditioning.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/mp3_decode.h"

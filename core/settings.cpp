@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <limits>
 #include <sstream>
@@ -7,7 +7,7 @@
 SharedText g_serverHost{kDefaultServerHost};
 std::atomic<std::int32_t> g_serverPort{kDefaultServerPort};
 std::atomic<std::int32_t> g_chunkSeconds{kDefaultChunkSeconds};
-SharedText g_language{"zh"};
+SharedText g_language{kDefaultLanguage};
 const char* const g_inferencePath = "/inference";
 
 std::string SharedText::Get() const {
@@ -85,4 +85,9 @@ std::int32_t ChunkSecondsFromFieldText(const std::wstring& text) {
     return *seconds;
 }
 
-bool IsSupportedLanguage(const std::string& code) { return code == "auto" || code == "en" || code == "zh"; }
+bool IsSupportedLanguage(const std::string& code) {
+    for (const char* language : kLanguages) {
+        if (code == language) return true;
+    }
+    return false;
+}

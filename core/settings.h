@@ -2,6 +2,7 @@
 // Written only by the window thread; read by the capture thread and the workers.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -21,17 +22,21 @@ private:
     std::string value_;
 };
 
-extern SharedText g_serverHost;               // UTF-8, "127.0.0.1"
-extern std::atomic<std::int32_t> g_serverPort;    // 1..65535, 8080
-extern std::atomic<std::int32_t> g_chunkSeconds;  // 1..30, 7
-extern SharedText g_language;                 // "auto", "en" or "zh"; "zh"
-extern const char* const g_inferencePath;     // "/inference"
-
+constexpr const char* kDefaultServerHost = "127.0.0.1";
 constexpr std::int32_t kDefaultServerPort = 8080;
 constexpr std::int32_t kDefaultChunkSeconds = 7;
 constexpr std::int32_t kMinChunkSeconds = 1;
 constexpr std::int32_t kMaxChunkSeconds = 30;
-constexpr const char* kDefaultServerHost = "127.0.0.1";
+// The language codes the user can pick, in the order the list shows them.
+constexpr std::array<const char*, 3> kLanguages = {"auto", "en", "zh"};
+constexpr const char* kDefaultLanguage = "zh";
+
+// Each starts at its default above.
+extern SharedText g_serverHost;                   // UTF-8
+extern std::atomic<std::int32_t> g_serverPort;    // 1..65535
+extern std::atomic<std::int32_t> g_chunkSeconds;  // kMinChunkSeconds..kMaxChunkSeconds
+extern SharedText g_language;                     // one of kLanguages
+extern const char* const g_inferencePath;         // "/inference"
 
 // "http://" + host + ":" + port + "/inference", from the current settings.
 std::string BuildServerUrl();
@@ -44,9 +49,10 @@ std::optional<std::int32_t> ParseInt32Prefix(const std::wstring& text);
 // Host field text (UTF-8) -> stored host: empty becomes the default, then ASCII white
 // space is trimmed at both ends.
 std::string HostFromFieldText(const std::string& utf8);
-// Port field text -> 1..65535, else 8080.
+// Port field text -> 1..65535, else kDefaultServerPort.
 std::int32_t PortFromFieldText(const std::wstring& text);
-// Chunk field text -> clamped to 1..30; unparsable gives 7.
+// Chunk field text -> clamped to kMinChunkSeconds..kMaxChunkSeconds; unparsable gives
+// kDefaultChunkSeconds.
 std::int32_t ChunkSecondsFromFieldText(const std::wstring& text);
-// True for exactly "auto", "en" and "zh".
+// True for exactly the codes of kLanguages.
 bool IsSupportedLanguage(const std::string& code);

@@ -1,4 +1,4 @@
-#include "app/log_pane.h"
+#include "core/log_core.h"
 
 #include <utility>
 

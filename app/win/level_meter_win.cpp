@@ -3,10 +3,10 @@
 #include <string>
 
 #include "app/level_meter.h"
-#include "app/win/log_pane_win.h"
+#include "app/win/window_state.h"
 #include "audio/conditioning.h"
+#include "core/win/text_conversion.h"
 
-HWND g_hVolBar = nullptr;
 
 namespace {
 
@@ -56,7 +56,7 @@ void RegisterVolBarClass(HINSTANCE instance) {
     volBarClass.hInstance = instance;
     volBarClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     volBarClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    volBarClass.lpszClassName = L"VolBarClass";
+    volBarClass.lpszClassName = kVolBarClass;
     RegisterClassW(&volBarClass);
 }
 

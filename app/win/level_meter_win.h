@@ -5,9 +5,9 @@
 
 #include <windows.h>
 
-extern HWND g_hVolBar;
-
 // Registers "VolBarClass" for `instance`; the result is not needed by the caller.
+constexpr const wchar_t* kVolBarClass = L"VolBarClass";
+
 void RegisterVolBarClass(HINSTANCE instance);
 
 LRESULT CALLBACK VolBarWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,13 +1,12 @@
 #include "app/win/log_pane_win.h"
 
-#include <climits>
 #include <utility>
 
-#include "app/log_pane.h"
 #include "app/pane_text.h"
+#include "app/win/window_state.h"
+#include "core/log_core.h"
+#include "core/win/text_conversion.h"
 
-HWND g_hLogEdit = nullptr;
-HFONT g_hUiFont = nullptr;
 
 namespace {
 
@@ -75,26 +74,6 @@ void QueueForPane(const std::string& utf8) {
 
 }  // namespace
 
-std::wstring Utf8ToWide(const std::string& text) {
-    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
-    const int bytes = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
-    if (units <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, wide.data(), units);
-    return wide;
-}
-
-std::string WideToUtf8(const std::wstring& text) {
-    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
-    const int units = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return {};
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, text.data(), units, utf8.data(), bytes, nullptr, nullptr) <= 0) return {};
-    return utf8;
-}
-
 void ApplyUiFont(HWND control) {
     if (!g_hUiFont) {
         g_hUiFont = CreateFontW(20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -102,6 +81,12 @@ void ApplyUiFont(HWND control) {
                                 L"Microsoft YaHei UI");
     }
     if (g_hUiFont && control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_hUiFont), TRUE);
+}
+
+void ReleaseUiFont() {
+    if (!g_hUiFont) return;
+    DeleteObject(g_hUiFont);
+    g_hUiFont = nullptr;
 }
 
 void AttachLogPane(HWND mainWindow) {

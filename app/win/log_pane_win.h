@@ -1,5 +1,5 @@
-// The log pane of the main window: the sink that shows AppendLog's text, the UTF-8 /
-// UTF-16 conversions at the window-system boundary and the shared UI font.
+// The log pane of the main window: the sink that shows AppendLog's text, and the
+// shared UI font.
 //
 // Text reaches the pane without any thread waiting for the window thread: the sink
 // (run under g_logMutex) queues the converted text; on the window thread it empties
@@ -12,19 +12,13 @@
 
 #include <string>
 
-extern HWND g_hLogEdit;  // set once by the main window; null until then
-extern HFONT g_hUiFont;  // created by the first ApplyUiFont; deleted by the main window
-
 // Sent (posted) to the main window when text from another thread waits in the queue.
 constexpr UINT WM_APP_LOG_PENDING = WM_APP + 1;
 
-// Empty in, empty out; a conversion the platform refuses gives an empty string.
-// Malformed input comes out as U+FFFD.
-std::wstring Utf8ToWide(const std::string& text);
-std::string WideToUtf8(const std::wstring& text);
-
 // Gives `control` (may be null) the shared UI font, creating the font on first use.
 void ApplyUiFont(HWND control);
+// At close: deletes the UI font, if it was made.
+void ReleaseUiFont();
 
 // Window thread. Makes g_hLogEdit the log's sink; `mainWindow` receives the wake-ups.
 void AttachLogPane(HWND mainWindow);

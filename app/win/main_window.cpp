@@ -3,66 +3,45 @@
 
 #include "app/win/main_window.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
-#include "app/log_pane.h"
-#include "app/settings.h"
+#include "app/win/control_table.h"
 #include "app/win/level_meter_win.h"
 #include "app/win/log_pane_win.h"
 #include "app/win/settings_controls.h"
 #include "audio/win/capture_stream.h"
+#include "core/log_core.h"
+#include "core/settings.h"
+#include "core/win/text_conversion.h"
 #include "transcribe/chunk_job.h"
-
-std::atomic<bool> g_isRecording{false};
-
-HWND g_hServerLabel = nullptr;
-HWND g_hPortLabel = nullptr;
-HWND g_hChunkLabel = nullptr;
-HWND g_hLangLabel = nullptr;
 
 namespace {
 
 constexpr UINT kLevelRefreshMs = 33;
 
-HWND CreateChild(HWND parent, HINSTANCE instance, const wchar_t* className, const wchar_t* text, DWORD style,
-                 DWORD exStyle, int x, int y, int width, int height, int id) {
-    return CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-}
-
 void FillLanguageList() {
     if (!g_hLangCombo) return;
-    for (const wchar_t* code : {L"auto", L"en", L"zh"}) {
-        SendMessageW(g_hLangCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(code));
+    for (const char* code : kLanguages) {
+        SendMessageW(g_hLangCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(code).c_str()));
     }
-    SendMessageW(g_hLangCombo, CB_SETCURSEL, 2, 0);  // "zh"
+    const auto selected = std::find_if(kLanguages.begin(), kLanguages.end(),
+                                       [](const char* code) { return std::strcmp(code, kDefaultLanguage) == 0; });
+    SendMessageW(g_hLangCombo, CB_SETCURSEL, static_cast<WPARAM>(selected - kLanguages.begin()), 0);
 }
 
 void CreateControls(HWND window, HINSTANCE instance) {
     RegisterVolBarClass(instance);
-
-    g_hLogEdit = CreateChild(window, instance, L"EDIT", L"",
-                             WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, WS_EX_CLIENTEDGE, 10, 80,
-                             860, 490, 0);
-    g_hVolBar = CreateChild(window, instance, L"VolBarClass", L"", 0, 0, 700, 14, 300, 16, 0);
-    g_hServerLabel = CreateChild(window, instance, L"STATIC", L"Server:", 0, 0, 300, 14, 56, 22, 0);
-    g_hServerEdit = CreateChild(window, instance, L"EDIT", L"127.0.0.1", ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 362,
-                                12, 160, 24, IDC_SERVER);
-    g_hPortLabel = CreateChild(window, instance, L"STATIC", L"Port:", 0, 0, 0, 14, 40, 22, 0);
-    g_hPortEdit = CreateChild(window, instance, L"EDIT", L"8080", ES_AUTOHSCROLL | ES_NUMBER, WS_EX_CLIENTEDGE, 0,
-                              12, 60, 24, IDC_PORT);
-    g_hChunkLabel = CreateChild(window, instance, L"STATIC", L"Chunk(s):", 0, 0, 0, 14, 68, 22, 0);
-    g_hChunkEdit = CreateChild(window, instance, L"EDIT", L"7", ES_AUTOHSCROLL | ES_NUMBER, WS_EX_CLIENTEDGE, 0,
-                               12, 40, 24, IDC_CHUNK);
-    g_hLangLabel = CreateChild(window, instance, L"STATIC", L"LANG:", 0, 0, 0, 14, 44, 22, 0);
-    g_hLangCombo = CreateChild(window, instance, L"COMBOBOX", L"", CBS_DROPDOWNLIST, 0, 0, 10, 100, 200, IDC_LANG);
-    FillLanguageList();
-    CreateChild(window, instance, L"BUTTON", L"Start", BS_DEFPUSHBUTTON, 0, 10, 10, 160, 30, IDC_START);
-    CreateChild(window, instance, L"BUTTON", L"Stop", BS_PUSHBUTTON, 0, 180, 10, 100, 30, IDC_STOP);
-
-    for (HWND control : {g_hLogEdit, g_hServerEdit, g_hPortEdit, g_hChunkEdit, g_hLangCombo, g_hServerLabel,
-                         g_hPortLabel, g_hChunkLabel, g_hLangLabel}) {
-        ApplyUiFont(control);
+    for (const ControlSpec& c : MainWindowControls()) {
+        HWND control = CreateWindowExW(c.exStyle, c.className, c.text.c_str(), WS_CHILD | WS_VISIBLE | c.style, c.x,
+                                       c.y, c.width, c.height, window,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+        if (c.handle) *c.handle = control;
+        if (c.id == IDC_LANG) FillLanguageList();
+    }
+    for (const ControlSpec& c : MainWindowControls()) {
+        if (c.uiFont) ApplyUiFont(*c.handle);
     }
 }
 
@@ -73,31 +52,33 @@ void OnCreate(HWND window, const CREATESTRUCTW& creation) {
     curl_global_init(CURL_GLOBAL_ALL);
 }
 
-// The top row runs from x 300, each control followed by a gap of 6 after a label and
-// 12 after a field; a missing control still takes its place.
+// Every control moves by its placement; a missing control still takes its place in the
+// top row, so the others keep theirs.
 void LayOut(HWND window) {
     if (!g_hLogEdit) return;
     RECT client;
     GetClientRect(window, &client);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
-    MoveWindow(g_hLogEdit, 10, 80, width - 20, height - 90, TRUE);
-
-    struct TopRowPlace {
-        HWND control;
-        int y, width, height, gap;
-    };
-    const TopRowPlace topRow[] = {
-        {g_hServerLabel, 14, 56, 22, 6}, {g_hServerEdit, 12, 160, 24, 12}, {g_hPortLabel, 14, 40, 22, 6},
-        {g_hPortEdit, 12, 60, 24, 12},   {g_hChunkLabel, 14, 68, 22, 6},   {g_hChunkEdit, 12, 40, 24, 12},
-        {g_hLangLabel, 14, 44, 22, 6},   {g_hLangCombo, 10, 100, 200, 0},
-    };
-    int x = 300;
-    for (const TopRowPlace& place : topRow) {
-        if (place.control) MoveWindow(place.control, x, place.y, place.width, place.height, TRUE);
-        x += place.width + place.gap;
+    int topRowX = -1;
+    for (const ControlSpec& c : MainWindowControls()) {
+        HWND control = c.handle ? *c.handle : nullptr;
+        switch (c.placement) {
+            case Placement::Fixed:
+                break;
+            case Placement::FollowEdges:
+                if (control) MoveWindow(control, c.x, c.y, width - c.x - kEdgeMargin, height - c.y - kEdgeMargin, TRUE);
+                break;
+            case Placement::RightEdge:
+                if (control) MoveWindow(control, width - c.width - kRightEdgeMargin, c.y, c.width, c.height, TRUE);
+                break;
+            case Placement::TopRow:
+                if (topRowX < 0) topRowX = c.x;
+                if (control) MoveWindow(control, topRowX, c.y, c.width, c.height, TRUE);
+                topRowX += c.width + c.gapAfter;
+                break;
+        }
     }
-    if (g_hVolBar) MoveWindow(g_hVolBar, width - 320, 14, 300, 16, TRUE);
 }
 
 void OnStart() {
@@ -149,10 +130,7 @@ void OnDestroy(HWND window) {
     while (g_capture.captureThread) StopCapture(g_capture);
     JoinAllWorkers();
     DetachLogPane();
-    if (g_hUiFont) {
-        DeleteObject(g_hUiFont);
-        g_hUiFont = nullptr;
-    }
+    ReleaseUiFont();
     curl_global_cleanup();
     PostQuitMessage(0);
 }

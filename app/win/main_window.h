@@ -4,25 +4,10 @@
 
 #include <windows.h>
 
-#include <atomic>
-
-constexpr int IDC_START = 1;
-constexpr int IDC_STOP = 2;
-constexpr int IDC_LANG = 3;
-constexpr UINT_PTR IDT_LEVEL = 4;
-constexpr int IDC_SERVER = 5;
-constexpr int IDC_PORT = 6;
-constexpr int IDC_CHUNK = 7;
+#include "app/win/window_state.h"
 
 constexpr const wchar_t* kMainWindowClass = L"ValdrinWASAPIWnd";
 constexpr const wchar_t* kMainWindowTitle = L"Valdrin Live (WASAPI+MP3+dB)+Custom Server";
-
-extern std::atomic<bool> g_isRecording;  // capture stream running
-
-extern HWND g_hServerLabel;
-extern HWND g_hPortLabel;
-extern HWND g_hChunkLabel;
-extern HWND g_hLangLabel;
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

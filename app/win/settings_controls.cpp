@@ -2,13 +2,9 @@
 
 #include <string>
 
-#include "app/settings.h"
-#include "app/win/log_pane_win.h"
-
-HWND g_hServerEdit = nullptr;
-HWND g_hPortEdit = nullptr;
-HWND g_hChunkEdit = nullptr;
-HWND g_hLangCombo = nullptr;
+#include "app/win/window_state.h"
+#include "core/settings.h"
+#include "core/win/text_conversion.h"
 
 namespace {
 

@@ -4,12 +4,7 @@
 
 #include <windows.h>
 
-extern HWND g_hServerEdit;
-extern HWND g_hPortEdit;
-extern HWND g_hChunkEdit;
-extern HWND g_hLangCombo;
-
 // The selected item of the language list, if it is a supported code.
 void ReadLanguageSelection();
-// Host, port and chunk length, validated (see app/settings.h for the rules).
+// Host, port and chunk length, validated (see core/settings.h for the rules).
 void ReadServerSettings();

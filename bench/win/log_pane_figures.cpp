@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log_pane.h"
+#include "core/log_core.h"
 #include "app/win/log_pane_win.h"
 #include "app/win/main_window.h"
 

@@ -61,7 +61,7 @@ TEST_F(LevelBarTest, BarWidthFollowsTheLevel) {
         {-0.4f, L"Level: 0dBFS", 298},    {-0.08f, L"Level: 0dBFS", 299},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.label));
+        SCOPED_TRACE(WideToUtf8(c.label));
         const Pixels pixels = ShowLevel(c.levelDb, c.label);
         ASSERT_EQ(pixels.width, 300) << "label never showed";
         EXPECT_EQ(MeasureBarWidth(pixels), c.width);

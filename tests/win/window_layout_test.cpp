@@ -55,7 +55,7 @@ void ExpectLayout(const AppSession& app) {
     for (std::size_t i = 0; i < places.size(); ++i) {
         RECT actual = children[i].rect;
         if (i == 9) actual.bottom = actual.top;  // the closed list's height is the platform's
-        EXPECT_EQ(Describe(actual), Describe(places[i])) << "control " << i << " " << ToUtf8(children[i].text);
+        EXPECT_EQ(Describe(actual), Describe(places[i])) << "control " << i << " " << WideToUtf8(children[i].text);
     }
 }
 
@@ -79,9 +79,9 @@ TEST_F(MainWindowTest, CreatesEveryControlWithItsClassTextStylesAndId) {
     const std::vector<ControlInfo> children = ListChildren(app.MainWindow());
     ASSERT_EQ(children.size(), std::size(kControls));
     for (std::size_t i = 0; i < children.size(); ++i) {
-        SCOPED_TRACE("control " + std::to_string(i) + ": " + ToUtf8(kControls[i].text));
+        SCOPED_TRACE("control " + std::to_string(i) + ": " + WideToUtf8(kControls[i].text));
         EXPECT_EQ(lstrcmpiW(children[i].className.c_str(), kControls[i].className), 0)
-            << ToUtf8(children[i].className);
+            << WideToUtf8(children[i].className);
         EXPECT_EQ(children[i].text, kControls[i].text);
         EXPECT_EQ(children[i].style, kControls[i].style);
         EXPECT_EQ(children[i].exStyle, kControls[i].exStyle);

@@ -45,7 +45,7 @@ public:
         std::ifstream in(std::filesystem::path(path_), std::ios::binary);
         std::ostringstream bytes;
         bytes << in.rdbuf();
-        return FromUtf8(bytes.str());
+        return Utf8ToWide(bytes.str());
     }
 
 private:
@@ -64,9 +64,9 @@ TEST(StartStopTest, TransitionsLogExactlyTheirLines) {
 
     ASSERT_TRUE(app.Press(IDC_START));
     ASSERT_TRUE(app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait))
-        << ToUtf8(app.PaneText());
+        << WideToUtf8(app.PaneText());
     std::wstring text = app.PaneText();
-    EXPECT_EQ(text.rfind(UrlLine(server), 0), 0u) << ToUtf8(text);
+    EXPECT_EQ(text.rfind(UrlLine(server), 0), 0u) << WideToUtf8(text);
 
     ASSERT_TRUE(app.Press(IDC_START));  // recording: nothing
     Sleep(300);
@@ -105,7 +105,7 @@ TEST(StartStopTest, RecordingSendsChunksAndShowsTheirTranscripts) {
     EXPECT_EQ(LanguageOf(server.Requests()[0]), "zh");
     ASSERT_TRUE(app.WaitForPane(
         [](const std::wstring& t) { return t.find(L"\r\ntranscript 2\r\n") != std::wstring::npos; }, kPaneWait))
-        << ToUtf8(app.PaneText());
+        << WideToUtf8(app.PaneText());
 
     // A new language applies to the next chunk cut and logs nothing.
     const std::size_t before = server.Requests().size();
@@ -172,7 +172,7 @@ TEST(CloseTest, WaitsForUploadsInFlightAndShowsTheirLinesBeforeTheWindowGoes) {
 
     const std::wstring pane = dump.Text();
     EXPECT_TRUE(EndsWith(pane, PaneLines({L"late transcript", L"late transcript", L"late transcript"})))
-        << ToUtf8(pane);
+        << WideToUtf8(pane);
 }
 
 TEST(CloseWhileRecordingTest, StopsTheAudioFirst) {
@@ -189,7 +189,7 @@ TEST(CloseWhileRecordingTest, StopsTheAudioFirst) {
     DWORD exitCode = 1;
     ASSERT_TRUE(app.WaitForExit(std::chrono::seconds(20), &exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_TRUE(EndsWith(dump.Text(), kRecordingStarted + L"[Info] Stopping audio...\r\n")) << ToUtf8(dump.Text());
+    EXPECT_TRUE(EndsWith(dump.Text(), kRecordingStarted + L"[Info] Stopping audio...\r\n")) << WideToUtf8(dump.Text());
 }
 
 }  // namespace

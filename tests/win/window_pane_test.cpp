@@ -39,9 +39,9 @@ TEST_F(PaneTest, AppendsFromManyThreadsStayWholeAndInOrder) {
     while (std::getline(lines, line)) {
         int thread = -1;
         int number = -1;
-        ASSERT_EQ(swscanf(line.c_str(), L"[Info] thread %d line %d", &thread, &number), 2) << ToUtf8(line);
-        ASSERT_TRUE(thread >= 0 && thread < kThreads) << ToUtf8(line);
-        EXPECT_EQ(line + L"\n", AsPaneLine(ThreadLine(thread, number))) << "not whole: " << ToUtf8(line);
+        ASSERT_EQ(swscanf(line.c_str(), L"[Info] thread %d line %d", &thread, &number), 2) << WideToUtf8(line);
+        ASSERT_TRUE(thread >= 0 && thread < kThreads) << WideToUtf8(line);
+        EXPECT_EQ(line + L"\n", AsPaneLine(ThreadLine(thread, number))) << "not whole: " << WideToUtf8(line);
         EXPECT_EQ(number, nextLine[thread]) << "out of order in thread " << thread;
         nextLine[thread] = number + 1;
         ++count;
@@ -77,8 +77,8 @@ TEST_F(PaneTest, EmptyTextChangesNothing) {
 TEST_F(PaneTest, KeepsShowingNewTextBeyondTheEditControlsDefaultLimit) {
     const std::string filler(990, 'x');
     for (int i = 0; i < 50; ++i) ASSERT_TRUE(AppendLogBytes(app, "line " + std::to_string(i) + " " + filler + "\n"));
-    const std::wstring text = WaitForPaneEnd(L"line 49 " + FromUtf8(filler) + L"\r\n");
-    EXPECT_TRUE(EndsWith(text, L"line 49 " + FromUtf8(filler) + L"\r\n"));
+    const std::wstring text = WaitForPaneEnd(L"line 49 " + Utf8ToWide(filler) + L"\r\n");
+    EXPECT_TRUE(EndsWith(text, L"line 49 " + Utf8ToWide(filler) + L"\r\n"));
     EXPECT_GT(text.size(), 45000u);
     EXPECT_EQ(text.rfind(L"line 0 ", 0), 0u);  // nothing dropped yet
 }

@@ -36,7 +36,7 @@ protected:
 TEST_F(ServerSettingsTest, FailedStartLogsTheUrlTheCauseAndTheFailure) {
     const std::wstring added = PressStartUntil(app, L"[Error] WASAPI start failed\r\n");
     EXPECT_EQ(FirstLine(added), L"[Info] Using server: http://127.0.0.1:8080/inference");
-    EXPECT_EQ(std::count(added.begin(), added.end(), L'\n'), 3) << ToUtf8(added);  // the cause in between
+    EXPECT_EQ(std::count(added.begin(), added.end(), L'\n'), 3) << WideToUtf8(added);  // the cause in between
     // Start can be retried at once, with the same outcome.
     EXPECT_EQ(PressStartUntil(app, L"[Error] WASAPI start failed\r\n"), added);
     // Stop while idle does nothing.
@@ -64,7 +64,7 @@ TEST_F(ServerSettingsTest, PortOutsideItsRangeFallsBackTo8080) {
         {L"80x", L"80"},      {L" 8080", L"8080"}, {L"00000000000000080", L"8080"},  // only 14 characters read
     };
     for (const auto& [typed, port] : cases) {
-        EXPECT_EQ(UrlAfterTyping(L"127.0.0.1", typed), prefix + port + L"/inference") << "typed: " << ToUtf8(typed);
+        EXPECT_EQ(UrlAfterTyping(L"127.0.0.1", typed), prefix + port + L"/inference") << "typed: " << WideToUtf8(typed);
     }
 }
 
@@ -101,7 +101,7 @@ TEST_F(RecordingSettingsTest, ChunkLengthIsClampedOrDefaulted) {
     for (const auto& [typed, seconds] : cases) {
         EXPECT_EQ(StartLineAfterTyping(typed), L"[Info] Recording started (WASAPI, language=zh). Sending " +
                                                    std::to_wstring(seconds) + L"s MP3 chunks to server...\r\n")
-            << "typed: " << ToUtf8(typed);
+            << "typed: " << WideToUtf8(typed);
     }
 }
 

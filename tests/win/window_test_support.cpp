@@ -30,7 +30,7 @@ std::wstring PaneLines(const std::vector<std::wstring>& lines) {
 }
 
 std::wstring AsPaneLine(const std::string& line) {
-    std::wstring wide = FromUtf8(line);
+    std::wstring wide = Utf8ToWide(line);
     if (!wide.empty() && wide.back() == L'\n') wide.insert(wide.size() - 1, L"\r");
     return wide;
 }

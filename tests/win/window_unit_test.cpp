@@ -6,11 +6,12 @@
 #include <string>
 #include <thread>
 
-#include "app/log_pane.h"
-#include "app/settings.h"
+#include "core/log_core.h"
+#include "core/settings.h"
 #include "app/win/level_meter_win.h"
 #include "app/win/log_pane_win.h"
 #include "app/win/main_window.h"
+#include "core/win/text_conversion.h"
 #include "app/win/settings_controls.h"
 #include "transcribe/chunk_job.h"
 
@@ -59,8 +60,8 @@ TEST(UiFont, FirstCallCreatesItEvenWithoutAControlAndLaterCallsShareIt) {
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(second, WM_GETFONT, 0, 0)), font);
     DestroyWindow(first);
     DestroyWindow(second);
-    DeleteObject(g_hUiFont);
-    g_hUiFont = nullptr;
+    ReleaseUiFont();
+    EXPECT_EQ(g_hUiFont, nullptr);
 }
 
 TEST(LevelBarClass, IsRegisteredWithItsFields) {

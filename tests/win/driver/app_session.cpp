@@ -12,7 +12,7 @@ bool SameTextIgnoringCase(const std::wstring& a, const wchar_t* b) { return lstr
 }  // namespace
 
 std::wstring WindowsPath(const std::string& path) {
-    std::wstring wide = FromUtf8(path);
+    std::wstring wide = Utf8ToWide(path);
     if (!wide.empty() && wide[0] == L'/') {
         std::replace(wide.begin(), wide.end(), L'/', L'\\');
         wide = L"Z:" + wide;
@@ -27,7 +27,7 @@ AppSession::AppSession(const std::wstring& program, const std::wstring& argument
     startup.cb = sizeof(startup);
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process_)) {
-        throw std::runtime_error("cannot start " + ToUtf8(program) + ", error " + std::to_string(GetLastError()));
+        throw std::runtime_error("cannot start " + WideToUtf8(program) + ", error " + std::to_string(GetLastError()));
     }
     started_ = true;
     const bool shown = WaitUntil(
@@ -40,7 +40,7 @@ AppSession::AppSession(const std::wstring& program, const std::wstring& argument
         TerminateProcess(process_.hProcess, 1);
         CloseHandle(process_.hThread);
         CloseHandle(process_.hProcess);
-        throw std::runtime_error("no main window from " + ToUtf8(program));
+        throw std::runtime_error("no main window from " + WideToUtf8(program));
     }
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "core/win/text_conversion.h"
+
 constexpr UINT kReplyTimeoutMs = 10000;
 
 // Polls `condition` every 50 ms until it holds; false after `timeout`.
@@ -55,5 +57,3 @@ struct Pixels {
 };
 Pixels GrabClientPixels(HWND window);
 
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);

@@ -13,10 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/log_pane.h"
-#include "app/settings.h"
+#include "core/log_core.h"
+#include "core/settings.h"
 #include "app/win/log_pane_win.h"
 #include "app/win/main_window.h"
+#include "core/win/text_conversion.h"
 #include "audio/conditioning.h"
 #include "tests/win/hooked_app/test_hooks.h"
 #include "transcribe/chunk_job.h"

@@ -50,4 +50,4 @@ valdrin_cache_dir() { printf '%s\n' "${VALDRIN_CACHE_DIR:-/var/cache/valdrin}"; 
 
 project_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
-jobs() { nproc 2>/dev/null || echo 2; }
+build_jobs() { nproc 2>/dev/null || echo 2; }

@@ -40,13 +40,13 @@ ensure_packages "${NATIVE_PACKAGES[@]}" "${SERVER_PACKAGES[@]}" "${WINDOWS_PACKA
 say "building the local recognition server"
 cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Release -DVALDRIN_BUILD_TESTS=OFF \
   -DVALDRIN_BUILD_SERVER=ON >/dev/null
-cmake --build "$root/build/native" -j "$(jobs)" --target valdrin-server >/dev/null
+cmake --build "$root/build/native" -j "$(build_jobs)" --target valdrin-server >/dev/null
 
 say "building the Windows program (MinGW-w64)"
 deps=$("$root/scripts/setup-windows.sh" | tail -n1)
 cmake -S "$root" -B "$root/build/win" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" -DVALDRIN_DEPS_PREFIX="$deps" >/dev/null
-cmake --build "$root/build/win" -j "$(jobs)" --target valdrin-live valdrin-drive >/dev/null
+cmake --build "$root/build/win" -j "$(build_jobs)" --target valdrin-live valdrin-drive >/dev/null
 app=$(find "$root/build/win" -name valdrin-live.exe | head -n1)
 drive=$(find "$root/build/win" -name valdrin-drive.exe | head -n1)
 
@@ -81,10 +81,10 @@ sox -n -r 16000 -c 1 -b 16 "$testbed/silence.wav" trim 0 8
 
 wine "$app" >"$testbed/app.log" 2>&1 &
 for _ in $(seq 1 60); do wine "$drive" dump >/dev/null 2>&1 && break; sleep 1; done
-wine "$drive" type 5 "$host" >/dev/null
-wine "$drive" type 6 "$port" >/dev/null
-wine "$drive" lang 1 >/dev/null  # "en"
-wine "$drive" press 1 >/dev/null
+wine "$drive" type server "$host" >/dev/null
+wine "$drive" type port "$port" >/dev/null
+wine "$drive" lang en >/dev/null
+wine "$drive" press start >/dev/null
 
 say "playing LibriVox read speech into the capture device; the log pane follows:"
 (while read -r id; do paplay --device="$VALDRIN_TESTBED_SINK" "$speech/$id.wav"; done <"$speech/fileids"
@@ -101,7 +101,7 @@ for _ in $(seq 1 10); do print_new_lines; sleep 1; done
 
 import -window root "$root/out/demo-screenshot.png"
 say "screenshot of the window: out/demo-screenshot.png"
-wine "$drive" press 2 >/dev/null
+wine "$drive" press stop >/dev/null
 print_new_lines
 wine "$drive" close >/dev/null
 say "demonstration finished"

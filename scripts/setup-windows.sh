@@ -64,7 +64,7 @@ build_curl() {
     -DUSE_QUICHE=OFF -DUSE_MSH3=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DENABLE_ARES=OFF \
     -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
-  && cmake --build "$src/build-mingw" -j "$(jobs)" \
+  && cmake --build "$src/build-mingw" -j "$(build_jobs)" \
   && cmake --install "$src/build-mingw"
 }
 
@@ -72,7 +72,7 @@ build_lame() {
   local src=$1 prefix=$2
   (cd "$src" && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
      --disable-frontend --disable-decoder --enable-static --disable-shared \
-   && make -j "$(jobs)" && make install)
+   && make -j "$(build_jobs)" && make install)
 }
 
 build_mpg123() {
@@ -80,7 +80,7 @@ build_mpg123() {
   (cd "$src" && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
      --enable-static --disable-shared --disable-modules --with-audio=dummy \
      --disable-network --with-cpu=x86-64 \
-   && make -j "$(jobs)" src/libmpg123/libmpg123.la \
+   && make -j "$(build_jobs)" src/libmpg123/libmpg123.la \
    && install -D -m 644 -t "$prefix/lib" src/libmpg123/.libs/libmpg123.a \
    && install -D -m 644 -t "$prefix/include" src/libmpg123/mpg123.h src/libmpg123/fmt123.h \
    && mkdir -p "$prefix/lib/pkgconfig" \

@@ -7,6 +7,9 @@
 #      a private test bed (Xvfb, PulseAudio, Wine prefix; testbed/testbed.sh), including the
 #      whole road with real speech against the local server (built in build/native). The
 #      test bed is stopped on any exit; its state folder is kept and named when a test fails.
+#
+#   scripts/test.sh            everything (what CI runs)
+#   scripts/test.sh --quick    step 1 only: the native core and server tests, a minute or two
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 root=$(project_root)
@@ -17,7 +20,7 @@ build() {  # build DIR CMAKE_ARGS...
   local dir=$1; shift
   say "building $dir"
   cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$root/$dir" -j "$(jobs)"
+  cmake --build "$root/$dir" -j "$(build_jobs)"
 }
 
 run_tests() {  # run_tests DIR [ctest args...]
@@ -30,8 +33,16 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
+quick=false
+case "${1:-}" in
+  --quick) quick=true ;;
+  "") ;;
+  *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
+
 build build/asan -DVALDRIN_SANITIZE=address,undefined -DVALDRIN_BUILD_SERVER=ON
 run_tests build/asan
+$quick && exit 0
 build build/tsan -DVALDRIN_SANITIZE=thread
 run_tests build/tsan -L threads
 

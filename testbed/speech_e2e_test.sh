@@ -84,9 +84,9 @@ sox -t raw -r 16000 -e signed -b 16 -c 1 /usr/share/pocketsphinx/test/data/gofor
 wine "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
 for _ in $(seq 1 60); do wine "$drive" dump >/dev/null 2>&1 && break; sleep 1; done
-drive type 6 "$port"
-drive lang 1
-drive press 1
+drive type port "$port"
+drive lang en
+drive press start
 wait_for_lines 1 '^\[Info\] Recording started (WASAPI, language=en)' 10 || fail "recording did not start: $(pane)"
 
 for clip in "${clips[@]}"; do play "$clip"; done
@@ -102,14 +102,14 @@ python3 -c "import sys; sys.exit(0 if $tool_wer <= $direct_wer + 25 else 1)" ||
   fail "the tool's word error rate is too far above the server's own"
 
 # "zh" is refused by the English-only server; the error reaches the pane.
-drive lang 2
+drive lang zh
 play "$work/goforward.wav"
 play "$work/silence.wav"
 wait_for_lines 1 '^\[Error\] POST failed: HTTP 4[0-9][0-9]: ' 20 || fail "no refusal for zh: $(pane)"
 
 # Back to "en": the next chunks work again.
 before=$(transcripts | wc -l)
-drive lang 1
+drive lang en
 play "$work/goforward.wav"
 play "$work/silence.wav"
 deadline=$((SECONDS + 20))
@@ -119,7 +119,7 @@ until [ "$(transcripts | wc -l)" -gt "$before" ]; do
 done
 log "after zh and back to en: $(transcripts | tail -n1)"
 
-drive press 2
+drive press stop
 wine "$drive" close >/dev/null
 wait "$app_pid" || true
 app_pid=""

@@ -360,7 +360,8 @@ TEST_F(LevelMeter, SumsTheSquaresInDouble) {
 }
 
 TEST_F(LevelMeter, OffsetLiftsTheFloorByAStep) {
-    // RMS 1e-6 is -120 dB; the 1e-12 offset makes it one single step more, a rise.
+    // RMS 1e-6 is -120 dB, the floor; the 1e-12 offset lifts it by one single-precision
+    // step, so the level rises from the floor.
     g_levelDb = -120.0f;
     EXPECT_GT(LevelAfter(Floats(16, 1e-6f)), -120.0f);
 }
@@ -387,12 +388,13 @@ TEST(ResampleTo16k, KeepsEachStepInItsPrecision) {
     for (const Case& c : cases) {
         EXPECT_EQ(out[c.output], c.expected) << "output " << c.output << ": " << std::hexfloat << out[c.output];
     }
-    // 76 × (16000 / 9728) is 125, but with the ratio rounded to double 124.99999999999999.
+    // 76 * (16000 / 9728) is 125, but with the ratio rounded to double 124.99999999999999.
     EXPECT_EQ(Resample(Floats(76, 0.0f), 9728).size(), 124u);
 }
 
 TEST(FloatToInt16, RoundsTheSingleProductHalfAwayFromZero) {
-    // x × 32767 rounds in single to exactly n + 0.5; the exact product lies just below.
+    // x * 32767 rounds in single to exactly 2.5, 1.5 or 32766.5, a hair off the exact
+    // product: only the single product rounded half away from zero gives n + 1.
     const struct {
         float in;
         std::int16_t out;

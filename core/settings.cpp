@@ -4,6 +4,8 @@
 #include <sstream>
 #include <utility>
 
+#include "app/wide_digits.h"
+
 SharedText g_serverHost{kDefaultServerHost};
 std::atomic<std::int32_t> g_serverPort{kDefaultServerPort};
 std::atomic<std::int32_t> g_chunkSeconds{kDefaultChunkSeconds};
@@ -28,14 +30,14 @@ std::string BuildServerUrl() {
 
 namespace {
 
-// isspace/iswspace in the "C" locale.
+// isspace in the "C" locale.
 bool IsCSpace(unsigned int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 
 std::optional<std::int32_t> ParseInt32Prefix(const std::wstring& text) {
     std::size_t i = 0;
-    while (i < text.size() && IsCSpace(static_cast<unsigned int>(text[i]))) ++i;
+    while (i < text.size() && IsWideSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
         negative = text[i] == L'-';
@@ -47,10 +49,10 @@ std::optional<std::int32_t> ParseInt32Prefix(const std::wstring& text) {
     std::int64_t value = 0;
     bool anyDigit = false;
     bool overflow = false;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    for (int digit; i < text.size() && (digit = WideDigitValue(text[i])) >= 0; ++i) {
         anyDigit = true;
         if (!overflow) {
-            value = value * 10 - (text[i] - L'0');
+            value = value * 10 - digit;
             overflow = value < kMin;
         }
     }

@@ -41,9 +41,10 @@ extern const char* const g_inferencePath;         // "/inference"
 // "http://" + host + ":" + port + "/inference", from the current settings.
 std::string BuildServerUrl();
 
-// The C library's wide `long` conversion rules, limited to the signed 32-bit range:
-// leading white space, optional sign, digits up to the first other character.
-// Empty when there is no digit or the value does not fit in 32 bits.
+// The Windows C library's wide `long` conversion rules on every platform: leading
+// white space, optional ASCII sign, digits up to the first other character, white
+// space and digits as that library classifies them (see wide_digits.h). Empty when
+// there is no digit or the value does not fit in 32 bits.
 std::optional<std::int32_t> ParseInt32Prefix(const std::wstring& text);
 
 // Host field text (UTF-8) -> stored host: empty becomes the default, then ASCII white

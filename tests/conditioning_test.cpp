@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <ios>
 #include <limits>
 #include <vector>
 
@@ -318,6 +319,87 @@ TEST(FloatToInt16, BadCountsEmptyTheOutputAndNullInputIsSilence) {
     EXPECT_TRUE(out.empty());
     FloatToInt16(nullptr, 3, out);
     EXPECT_EQ(out, Int16s(3, 0));
+}
+
+// ---- Rounding boundaries ----
+// Every step fixes the precision of its intermediate results. These inputs sit where
+// another precision, rounding rule or order of operations changes the result.
+
+TEST(ConvertToFloat, FloatSubFormatIsMatchedAsAWholeGuid) {
+    // Equal to the float sub-format in its first field only: integer samples.
+    GUID nearFloat[3] = {KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT,
+                         KSDATAFORMAT_SUBTYPE_IEEE_FLOAT};
+    nearFloat[0].Data2 ^= 1;
+    nearFloat[1].Data3 ^= 1;
+    nearFloat[2].Data4[7] ^= 1;
+    const Bytes packet = LittleEndian({-32768, 16384, 0, 0}, 2);  // long enough to be read as floats too
+    for (const GUID& subFormat : nearFloat) {
+        EXPECT_EQ(Convert(packet, 2, MixFormat(WAVE_FORMAT_EXTENSIBLE, 16, 16, subFormat)), (Floats{-1.0f, 0.5f}));
+    }
+}
+
+TEST(DownmixToMono, DividesTheDoubleSumByTheChannelCount) {
+    // The six channels average to 1 + 2^-24 + 2^-50 / 6, a hair above the midpoint
+    // between the floats 1 and 1 + 2^-23; multiplying by a rounded 1/6 loses the hair.
+    EXPECT_EQ(Downmix({1.0f, 1.0f, 1.0f, 1.0f + 0x3p-23f, 2.0f, 0x1p-50f}, 1, 6), (Floats{1.0f + 0x1p-23f}));
+}
+
+TEST_F(LevelMeter, SumsTheSquaresInDouble) {
+    // 2^-12 squared is half a single-precision step of 1: added to 1 in single, it is lost.
+    Floats loudFirst(257, 0x1p-12f);
+    loudFirst[0] = 1.0f;
+    Floats loudLast(257, 0x1p-12f);
+    loudLast[256] = 1.0f;
+    Floats loudAlone(257, 0.0f);
+    loudAlone[0] = 1.0f;
+    const float first = LevelAfter(loudFirst);
+    g_levelDb = -90.0f;
+    EXPECT_EQ(LevelAfter(loudLast), first);
+    g_levelDb = -90.0f;
+    EXPECT_GT(first, LevelAfter(loudAlone));
+}
+
+TEST_F(LevelMeter, OffsetLiftsTheFloorByAStep) {
+    // RMS 1e-6 is -120 dB, the floor; the 1e-12 offset lifts it by one single-precision
+    // step, so the level rises from the floor.
+    g_levelDb = -120.0f;
+    EXPECT_GT(LevelAfter(Floats(16, 1e-6f)), -120.0f);
+}
+
+TEST(ResampleTo16k, KeepsEachStepInItsPrecision) {
+    // A loud sample beside a nearly silent one: the low bits of the output between them
+    // show the position (divided in double), the single difference and the double
+    // interpolation.
+    struct Case {
+        int output, input;
+        float a, b, expected;
+    };
+    const Case cases[] = {
+        {9, 24, 0x1.2p-16f, -0x1.6p-37f, 0x1.be661ap-19f},    // position 24.80625
+        {46, 126, 0x1.ap-16f, -0x1.8p-39f, 0x1.61998cp-18f},  // position 126.7875
+    };
+    Floats in(441, 0.0f);
+    for (const Case& c : cases) {
+        in[c.input] = c.a;
+        in[c.input + 1] = c.b;
+    }
+    const Floats out = Resample(in, 44100);
+    ASSERT_EQ(out.size(), 160u);
+    for (const Case& c : cases) {
+        EXPECT_EQ(out[c.output], c.expected) << "output " << c.output << ": " << std::hexfloat << out[c.output];
+    }
+    // 76 * (16000 / 9728) is 125, but with the ratio rounded to double 124.99999999999999.
+    EXPECT_EQ(Resample(Floats(76, 0.0f), 9728).size(), 124u);
+}
+
+TEST(FloatToInt16, RoundsTheSingleProductHalfAwayFromZero) {
+    // x * 32767 rounds in single to exactly 2.5, 1.5 or 32766.5, a hair off the exact
+    // product: only the single product rounded half away from zero gives n + 1.
+    const struct {
+        float in;
+        std::int16_t out;
+    } cases[] = {{0x1.40028p-14f, 3}, {-0x1.40028p-14f, -3}, {0x1.8003p-15f, 2}, {0x1.fffep-1f, 32767}};
+    for (const auto& c : cases) EXPECT_EQ(Quantise({c.in}), (Int16s{c.out})) << c.in;
 }
 
 }  // namespace

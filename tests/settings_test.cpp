@@ -52,7 +52,20 @@ TEST(NumberRules, ParseFollowsTheWideLongConversion) {
     EXPECT_FALSE(ParseInt32Prefix(L"abc"));
     EXPECT_FALSE(ParseInt32Prefix(L"-"));
     EXPECT_FALSE(ParseInt32Prefix(L"+ 5"));
-    EXPECT_FALSE(ParseInt32Prefix(L"\x0663"));  // a non-ASCII digit is no digit
+}
+
+TEST(NumberRules, DigitsAndSpacesOfOtherScriptsCount) {
+    EXPECT_EQ(ParseInt32Prefix(L"\uFF19\uFF10\uFF19\uFF10"), 9090);  // full-width, as Chinese input types it
+    EXPECT_EQ(ParseInt32Prefix(L"\u3000\u00A0-\u0661\u0662"), -12);
+    EXPECT_EQ(ParseInt32Prefix(L"1\u0967\u0E52"), 112);  // scripts may mix within one number
+    EXPECT_EQ(ParseInt32Prefix(L"7\u0BE7"), 7);           // Tamil digits are not among them
+    EXPECT_FALSE(ParseInt32Prefix(L"\u00B2"));           // nor are superscripts
+    EXPECT_FALSE(ParseInt32Prefix(L"\U0001D7CF"));       // nor digits beyond 16 bits
+    EXPECT_FALSE(ParseInt32Prefix(L"-\u30005"));         // no space after the sign
+    EXPECT_FALSE(ParseInt32Prefix(L"\uFF0D5"));          // the full-width minus is no sign
+    EXPECT_FALSE(ParseInt32Prefix(L"\uFF12\uFF11\uFF14\uFF17\uFF14\uFF18\uFF13\uFF16\uFF14\uFF18"));  // 2^31
+    EXPECT_EQ(PortFromFieldText(L"\uFF19\uFF10\uFF19\uFF10"), 9090);
+    EXPECT_EQ(ChunkSecondsFromFieldText(L"\uFF11\uFF12"), 12);
 }
 
 TEST(NumberRules, PortFallsBackOutsideItsRange) {

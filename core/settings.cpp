@@ -4,7 +4,7 @@
 #include <sstream>
 #include <utility>
 
-#include "app/wide_digits.h"
+#include "core/wide_digits.h"
 
 SharedText g_serverHost{kDefaultServerHost};
 std::atomic<std::int32_t> g_serverPort{kDefaultServerPort};

@@ -1,4 +1,4 @@
-#include "app/wide_digits.h"
+#include "core/wide_digits.h"
 
 #include <cstdint>
 

@@ -29,3 +29,10 @@ extern std::mutex g_workersMutex;
 void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language);
 void RunChunkJob(ChunkJob& job);
 void JoinAllWorkers();
+
+#ifdef VALDRIN_TEST_SEAMS
+// Test builds only: called where a close that begins in between two steps must still
+// be caught. Null means nothing is called.
+extern void (*g_seamAfterWorkerStart)();  // LaunchChunkJob: thread started, not yet registered
+extern void (*g_seamAfterEncoding)();     // RunChunkJob: encoded, shutdown not yet tested again
+#endif

@@ -137,6 +137,7 @@ void OnCommand(WPARAM wParam) {
 // Workers that log meanwhile only queue their text, so none of them waits for this
 // thread; what they queued is appended before the pane goes.
 void OnDestroy(HWND window) {
+    const ULONGLONG captureDeadline = GetTickCount64() + kCloseCaptureLimitMs;
     KillTimer(window, IDT_LEVEL);
     if (g_isRecording) {
         AppendLog("[Info] Stopping audio...\n");
@@ -144,9 +145,8 @@ void OnDestroy(HWND window) {
         g_isRecording = false;
     }
     g_isShuttingDown = true;
-    // A capture thread that outlasted a stop's wait still holds the stream and the
-    // queue: it must end before the process does.
-    while (g_capture.captureThread) StopCapture(g_capture);
+    // A capture thread that outlasted a stop's wait gets until the deadline to end.
+    const bool captureClosed = FinishCaptureStopBy(g_capture, captureDeadline);
     JoinAllWorkers();
     DetachLogPane();
     if (g_hUiFont) {
@@ -154,6 +154,11 @@ void OnDestroy(HWND window) {
         g_hUiFont = nullptr;
     }
     curl_global_cleanup();
+    // A capture thread still running uses the stream, the pending queue, the settings
+    // and the log. Returning from WinMain would release the stream and run the static
+    // destructors under it, so the process ends here, as a successful run; TerminateProcess
+    // runs no exit-time code at all.
+    if (!captureClosed) TerminateProcess(GetCurrentProcess(), 0);
     PostQuitMessage(0);
 }
 

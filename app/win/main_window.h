@@ -17,6 +17,12 @@ constexpr int IDC_CHUNK = 7;
 constexpr const wchar_t* kMainWindowClass = L"ValdrinWASAPIWnd";
 constexpr const wchar_t* kMainWindowTitle = L"Valdrin Live (WASAPI+MP3+dB)+Custom Server";
 
+// How long, from its start, the close waits for a capture thread that does not end
+// (one stuck in a driver call): longer than an upload may take (15 s), so that a merely
+// slow thread ends normally. After that the process ends with exit code 0 once the rest
+// of the close is done, without the exit-time clean-up the thread could still touch.
+constexpr DWORD kCloseCaptureLimitMs = 20000;
+
 extern std::atomic<bool> g_isRecording;  // capture stream running
 
 extern HWND g_hServerLabel;

@@ -35,5 +35,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 // Registers the main window class and creates the (hidden) main window; null on failure.
 HWND CreateMainWindow(HINSTANCE instance);
 
-// Runs the thread's message loop until the quit message; returns its exit code.
+// Exit code of the program when the message loop fails (GetMessageW returns -1).
+constexpr int kMessageLoopFailedExitCode = 2;
+
+// Runs the thread's message loop until the quit message; returns its exit code, or
+// kMessageLoopFailedExitCode when GetMessageW fails, on its first call or later.
 int RunMessageLoop();

@@ -16,3 +16,12 @@ std::wstring ToPaneText(const std::wstring& text, bool& endsInCr);
 // the pane then begins at the start of a line: the end of the first line break that
 // ends at or after `excess`, or the whole text when no line break follows it.
 std::size_t PaneTrimLength(const std::wstring& paneText, std::size_t excess);
+
+// Shown where FitPaneText left text out.
+constexpr const wchar_t* kPaneOmissionMarker = L"[... text left out ...]\r\n";
+
+// Fits one insertion into `limit` units (limit at least a few times the marker's size).
+// Longer text keeps its first line, or as much of it as fits in half the limit, so
+// that an error line stays recognisable; then the marker, on a line of its own; then
+// as much of the end as fits. No cut separates a surrogate pair or a CR LF.
+std::wstring FitPaneText(const std::wstring& text, std::size_t limit);

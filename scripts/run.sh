@@ -5,7 +5,9 @@
 #                             (unless something already answers there), then start the tool
 #
 # With a display (DISPLAY set and reachable) the tool's window opens there under Wine and
-# records from the default capture device; the run ends when the window is closed.
+# records from the default capture device; the run ends when the window is closed. When
+# the bundled server was started here, the window is set to its address and "en" is
+# selected in LANG, as that server knows English only (the program starts with "zh").
 # Without one it runs a self-contained demonstration: a private test bed (Xvfb, PulseAudio,
 # Wine prefix), real read speech played into its capture device, the transcript lines of
 # the log pane printed here as they arrive, and a screenshot saved under out/.
@@ -22,8 +24,10 @@ workers=${VALDRIN_SERVER_WORKERS:-2}
 
 server_pid=""
 testbed=""
+chooser=""
 cleanup() {
   local status=$?
+  if [ -n "$chooser" ]; then kill "$chooser" 2>/dev/null || true; wait "$chooser" 2>/dev/null || true; fi
   if [ -n "$testbed" ]; then "$root/testbed/testbed.sh" stop "$testbed" >/dev/null 2>&1 || true; rm -rf "$testbed"; fi
   if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
     say "stopping the local recognition server (PID $server_pid)"
@@ -63,10 +67,34 @@ else
   done
 fi
 
+# await_window: waits up to a minute until the program's window answers the driver.
+await_window() {
+  for _ in $(seq 1 60); do wine "$drive" dump >/dev/null 2>&1 && return 0; sleep 1; done
+  return 1
+}
+# point_at_local_server: the window's host, port and language for the bundled server,
+# which knows English only (LANG lists "auto", "en", "zh").
+point_at_local_server() {
+  wine "$drive" type server "$host" >/dev/null && wine "$drive" type port "$port" >/dev/null &&
+    wine "$drive" lang en >/dev/null
+}
+
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   say "starting Valdrin Live on display $DISPLAY; close its window to end"
-  say "pick \"en\" in LANG: the local server's model is English only"
-  WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=} wine "$app"
+  export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+  if [ -n "$server_pid" ]; then
+    # The program starts with "zh", which the bundled server refuses: choose for the user.
+    (if await_window && point_at_local_server; then
+       say "set the window to $host:$port and selected \"en\" in LANG: the local server knows English only"
+       say "press Start to record"
+     else
+       say "could not set up the window: enter $host and $port and pick \"en\" in LANG yourself"
+     fi) &
+    chooser=$!
+  else
+    say "pick in LANG a language that the server at $host:$port knows (the program starts with \"zh\")"
+  fi
+  wine "$app"
   exit 0
 fi
 
@@ -80,10 +108,8 @@ source "$testbed/env"
 sox -n -r 16000 -c 1 -b 16 "$testbed/silence.wav" trim 0 8
 
 wine "$app" >"$testbed/app.log" 2>&1 &
-for _ in $(seq 1 60); do wine "$drive" dump >/dev/null 2>&1 && break; sleep 1; done
-wine "$drive" type server "$host" >/dev/null
-wine "$drive" type port "$port" >/dev/null
-wine "$drive" lang en >/dev/null
+await_window || true
+point_at_local_server
 wine "$drive" press start >/dev/null
 
 say "playing LibriVox read speech into the capture device; the log pane follows:"

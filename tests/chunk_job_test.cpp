@@ -44,6 +44,8 @@ protected:
         g_serverPort = server_.Port();
     }
     void TearDown() override {
+        g_seamAfterWorkerStart = nullptr;
+        g_seamAfterEncoding = nullptr;
         JoinAllWorkers();
         g_isShuttingDown = false;
         g_serverHost.Set(kDefaultServerHost);
@@ -143,6 +145,31 @@ TEST_F(ChunkJobTest, NothingStartsOrIsSentOnceClosing) {
     job();  // a worker that starts during the close ends at once
     JoinAllWorkers();
     EXPECT_TRUE(server_.Requests().empty());
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+// What the window thread does at close, up to joining the registered workers.
+void BeginClose() {
+    g_isShuttingDown = true;
+    JoinAllWorkers();
+}
+
+TEST_F(ChunkJobTest, CloseBetweenAWorkersStartAndItsRegistrationLeavesNoWorkerBehind) {
+    server_.SetHandler(EchoLanguage);
+    g_seamAfterWorkerStart = BeginClose;
+    LaunchChunkJob(OneSecond(), "en");
+    // The registry was taken before this worker was registered: the launching thread
+    // must have joined it itself instead of adding it.
+    std::lock_guard<std::mutex> lock(g_workersMutex);
+    EXPECT_TRUE(g_workers.empty()) << "a worker was registered after the close took the registry";
+}
+
+TEST_F(ChunkJobTest, CloseDuringEncodingKeepsTheChunkFromBeingSent) {
+    server_.SetHandler(EchoLanguage);
+    g_seamAfterEncoding = [] { g_isShuttingDown = true; };  // the close has begun
+    LaunchChunkJob(OneSecond(), "en");
+    JoinAllWorkers();
+    EXPECT_TRUE(server_.Requests().empty()) << "sent although the close began before the upload";
     EXPECT_TRUE(log_.Entries().empty());
 }
 

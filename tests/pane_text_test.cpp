@@ -53,4 +53,36 @@ TEST(PaneTrimLength, TextWithoutAFollowingBreakGoesWhole) {
     EXPECT_EQ(PaneTrimLength(L"", 1), 0u);
 }
 
+std::wstring Units(std::size_t count, wchar_t unit) { return std::wstring(count, unit); }
+
+TEST(FitPaneText, KeepsTheFirstLineAndTheEndAroundAMarker) {
+    constexpr std::size_t kLimit = 80;
+    const std::wstring marker = kPaneOmissionMarker;  // 25 units
+    const std::wstring error = L"[Error] POST failed: HTTP 500: x\r\n";
+    const std::wstring pair = {wchar_t(0xD83D), wchar_t(0xDE00)};
+    const struct {
+        const char* name;
+        std::wstring text;
+        std::wstring fitted;
+    } cases[] = {
+        {"short text", L"short\r\n", L"short\r\n"},
+        {"exactly the limit", Units(kLimit, L'a'), Units(kLimit, L'a')},
+        {"error line with a long body", error + Units(100, L'y'), error + marker + Units(21, L'y')},
+        {"one long line: half the limit of it", Units(200, L'a'), Units(40, L'a') + L"\r\n" + marker + Units(13, L'a')},
+        {"pair at the head's cut", Units(39, L'a') + pair + Units(200, L'b'),
+         Units(39, L'a') + L"\r\n" + marker + Units(14, L'b')},
+        {"CR LF at the head's cut", Units(39, L'a') + L"\r\n" + Units(200, L'b'),
+         Units(39, L'a') + L"\r\n" + marker + Units(14, L'b')},
+        {"pair at the tail's cut", L"h\r\n" + Units(100, L'c') + pair + Units(51, L'd'),
+         L"h\r\n" + marker + Units(51, L'd')},
+        {"CR LF at the tail's cut", L"h\r\n" + Units(100, L'c') + L"\r\n" + Units(51, L'd'),
+         L"h\r\n" + marker + Units(51, L'd')},
+    };
+    for (const auto& c : cases) {
+        const std::wstring fitted = FitPaneText(c.text, kLimit);
+        EXPECT_EQ(fitted, c.fitted) << c.name;
+        EXPECT_LE(fitted.size(), kLimit) << c.name;
+    }
+}
+
 }  // namespace

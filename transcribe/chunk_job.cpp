@@ -11,6 +11,9 @@ std::atomic<bool> g_isShuttingDown{false};
 std::vector<std::thread> g_workers;
 std::mutex g_workersMutex;
 
+void (*g_seamAfterWorkerStart)() = nullptr;
+void (*g_seamAfterEncoding)() = nullptr;
+
 ChunkJob::ChunkJob(std::vector<std::int16_t>&& chunkSamples, const std::string& chunkLanguage)
     : samples(std::move(chunkSamples)), language(chunkLanguage) {}
 
@@ -26,6 +29,7 @@ void RunChunkJob(ChunkJob& job) {
         AppendLog("[Error] MP3 encoding failed\n");
         return;
     }
+    if (g_seamAfterEncoding) g_seamAfterEncoding();
     if (g_isShuttingDown.load()) return;
 
     if (!PostChunk(mp3, job.language, text, error)) {
@@ -60,6 +64,7 @@ void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& lang
         AppendLog(std::string("[Error] Could not start a worker thread, chunk dropped: ") + e.what() + "\n");
         return;
     }
+    if (g_seamAfterWorkerStart) g_seamAfterWorkerStart();
 
     {
         // The shutdown test and the registration are one step, so no worker can be

@@ -29,3 +29,8 @@ extern std::mutex g_workersMutex;
 void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language);
 void RunChunkJob(ChunkJob& job);
 void JoinAllWorkers();
+
+// Seams for tests: null in the program. Each is called where a close that begins just
+// then must still be caught.
+extern void (*g_seamAfterWorkerStart)();  // LaunchChunkJob: thread started, not yet registered
+extern void (*g_seamAfterEncoding)();     // RunChunkJob: encoded, shutdown not yet tested again

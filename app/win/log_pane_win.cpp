@@ -55,7 +55,7 @@ void AppendQueuedText() {
     text.swap(g_pending.text);
     g_pending.wakeUpPosted = false;
     if (text.empty() || !g_hLogEdit) return;
-    if (text.size() > kPaneTrimTarget) text.erase(0, text.size() - kPaneTrimTarget);
+    text = FitPaneText(text, kPaneTrimTarget);  // many appends queued while the window thread was busy
     MakeRoom(text.size());
     const int length = GetWindowTextLengthW(g_hLogEdit);
     ReplacePaneRange(length, length, text.c_str());
@@ -63,7 +63,8 @@ void AppendQueuedText() {
 
 // The log's sink; runs with g_logMutex held, on any thread.
 void QueueForPane(const std::string& utf8) {
-    g_pending.text += ToPaneText(Utf8ToWide(utf8), g_pending.endsInCr);
+    // Fitted one by one, so that every oversized append keeps its own first line.
+    g_pending.text += FitPaneText(ToPaneText(Utf8ToWide(utf8), g_pending.endsInCr), kPaneTrimTarget);
     if (GetCurrentThreadId() == g_pending.windowThreadId) {
         AppendQueuedText();
     } else if (!g_pending.wakeUpPosted) {

@@ -118,6 +118,7 @@ void OnCommand(WPARAM wParam) {
 // Workers that log meanwhile only queue their text, so none of them waits for this
 // thread; what they queued is appended before the pane goes.
 void OnDestroy(HWND window) {
+    const ULONGLONG captureDeadline = GetTickCount64() + kCloseCaptureLimitMs;
     KillTimer(window, IDT_LEVEL);
     if (g_isRecording) {
         AppendLog("[Info] Stopping audio...\n");
@@ -125,13 +126,17 @@ void OnDestroy(HWND window) {
         g_isRecording = false;
     }
     g_isShuttingDown = true;
-    // A capture thread that outlasted a stop's wait still holds the stream and the
-    // queue: it must end before the process does.
-    while (g_capture.captureThread) StopCapture(g_capture);
+    // A capture thread that outlasted a stop's wait gets until the deadline to end.
+    const bool captureClosed = FinishCaptureStopBy(g_capture, captureDeadline);
     JoinAllWorkers();
     DetachLogPane();
     ReleaseUiFont();
     curl_global_cleanup();
+    // A capture thread still running uses the stream, the pending queue, the settings
+    // and the log. Returning from WinMain would release the stream and run the static
+    // destructors under it, so the process ends here, as a successful run; TerminateProcess
+    // runs no exit-time code at all.
+    if (!captureClosed) TerminateProcess(GetCurrentProcess(), 0);
     PostQuitMessage(0);
 }
 
@@ -178,9 +183,10 @@ HWND CreateMainWindow(HINSTANCE instance) {
 
 int RunMessageLoop() {
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    return static_cast<int>(message.wParam);
+    return got == 0 ? static_cast<int>(message.wParam) : kMessageLoopFailedExitCode;
 }

@@ -147,3 +147,12 @@ void StopCapture(CaptureContext& context) {
         t_comInitialisedByStart = false;
     }
 }
+
+bool FinishCaptureStopBy(CaptureContext& context, ULONGLONG deadline) {
+    if (!context.captureThread) return true;
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    if (WaitForSingleObject(context.captureThread, left) != WAIT_OBJECT_0) return false;
+    StopCapture(context);  // the thread has ended: only the release is left
+    return true;
+}

@@ -20,5 +20,10 @@ bool StartCapture(CaptureContext& context);
 // StartCapture, or another StopCapture (which waits again), finishes the release.
 void StopCapture(CaptureContext& context);
 
+// Window thread. Waits until `deadline` (a GetTickCount64 time) for a capture thread that
+// outlasted StopCapture's wait, then finishes that stop. True when the context is closed;
+// false while the thread still runs and so still holds the stream.
+bool FinishCaptureStopBy(CaptureContext& context, ULONGLONG deadline);
+
 // The capture thread's body; its argument is the CaptureContext. Always returns 0.
 DWORD WINAPI CaptureThreadProc(LPVOID context);

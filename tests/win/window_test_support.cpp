@@ -58,6 +58,10 @@ bool LaunchSilentChunks(const AppSession& app, int chunks, int samplesEach) {
     return SendTimed(app.MainWindow(), kHookLaunchChunks, static_cast<WPARAM>(chunks), samplesEach) == 1;
 }
 
+bool HoldCaptureThread(const AppSession& app) {
+    return SendTimed(app.MainWindow(), kHookHoldCaptureThread, 0, 0, 10000) == 1;
+}
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc != 3) {

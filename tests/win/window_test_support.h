@@ -33,6 +33,7 @@ bool SetLevel(const AppSession& app, float levelDb);
 bool AppendLogBytes(const AppSession& app, const std::string& bytes);
 bool AppendFromThreads(const AppSession& app, int threads, int lines);
 bool LaunchSilentChunks(const AppSession& app, int chunks, int samplesEach);
+bool HoldCaptureThread(const AppSession& app);
 
 constexpr auto kPaneWait = std::chrono::seconds(10);
 

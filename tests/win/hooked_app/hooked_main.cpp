@@ -19,6 +19,7 @@
 #include "app/win/main_window.h"
 #include "core/win/text_conversion.h"
 #include "audio/conditioning.h"
+#include "audio/win/capture_stream.h"
 #include "tests/win/hooked_app/test_hooks.h"
 #include "transcribe/chunk_job.h"
 
@@ -35,6 +36,27 @@ void AppendFromThreads(int threads, int lines) {
     }
     // Joined while they append: none of them may wait for this thread.
     for (std::thread& appender : appenders) appender.join();
+}
+
+HANDLE g_captureThreadHeld = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+HRESULT STDMETHODCALLTYPE NeverReturningGetNextPacketSize(IAudioCaptureClient*, UINT32*) {
+    SetEvent(g_captureThreadHeld);
+    Sleep(INFINITE);
+    return E_FAIL;
+}
+
+// Replaces GetNextPacketSize in the capture client's method table, which comes after
+// IUnknown's three methods, GetBuffer and ReleaseBuffer.
+bool HoldCaptureThread() {
+    if (!g_capture.captureClient) return false;
+    void** methods = *reinterpret_cast<void***>(g_capture.captureClient);
+    void** entry = &methods[5];
+    DWORD protection = 0;
+    if (!VirtualProtect(entry, sizeof(*entry), PAGE_EXECUTE_READWRITE, &protection)) return false;
+    *entry = reinterpret_cast<void*>(&NeverReturningGetNextPacketSize);
+    VirtualProtect(entry, sizeof(*entry), protection, &protection);
+    return WaitForSingleObject(g_captureThreadHeld, 5000) == WAIT_OBJECT_0;
 }
 
 void DumpPane() {
@@ -62,6 +84,8 @@ LRESULT CALLBACK HookedWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
                 LaunchChunkJob(std::vector<std::int16_t>(static_cast<std::size_t>(lParam), 0), g_language.Get());
             }
             return 1;
+        case kHookHoldCaptureThread:
+            return HoldCaptureThread() ? 1 : 0;
         case WM_COPYDATA: {
             const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
             if (data->dwData != kCopyDataAppendLog) break;

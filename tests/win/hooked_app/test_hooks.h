@@ -14,6 +14,10 @@ constexpr UINT kHookSetLevel = WM_APP + 100;
 constexpr UINT kHookAppendFromThreads = WM_APP + 101;
 // Launches wParam chunk jobs of lParam silent samples each, in the current language.
 constexpr UINT kHookLaunchChunks = WM_APP + 102;
+// Holds the capture thread for good, as a driver call that never returns would: its
+// next GetNextPacketSize does not return. Answers 1 once the thread is held there, 0 when
+// there is no capture stream or the thread was not held within 5 s.
+constexpr UINT kHookHoldCaptureThread = WM_APP + 103;
 // WM_COPYDATA with this dwData: the bytes are passed to AppendLog unchanged.
 constexpr ULONG_PTR kCopyDataAppendLog = 0x564C4F47;
 

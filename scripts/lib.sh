@@ -38,7 +38,7 @@ SERVER_PACKAGES=(libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocket
 # Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), and
 # of fetching Debian's sources of the libraries built for MinGW.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
-                  cmake make patch xz-utils bzip2 dpkg-dev googletest libcpp-httplib-dev nlohmann-json3-dev
+                  cmake make patch xz-utils bzip2 dpkg-dev autoconf automake libtool bison googletest libcpp-httplib-dev nlohmann-json3-dev
                   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
                   pulseaudio pulseaudio-utils)
 MINGW_TRIPLET=x86_64-w64-mingw32

@@ -2,11 +2,13 @@
 # The release bundle as a Windows user gets it: the zip unpacked into an empty folder, a
 # test bed of its own with a fresh Wine prefix, and nothing of the build tree on a path the
 # exes see (they run from the unpacked folder, in an empty working folder).
-#   1. valdrin-server.exe: /health answers; bad uploads get their 4xx and the server keeps
-#      serving; "zh" gets 422; LibriVox clips give English text whose word error rate is
-#      within 5 points of the Linux server's on the same clips.
+#   1. valdrin-server.exe: /health answers; a taken port, a missing model and a bad option
+#      are refused as on Linux; bad uploads get their 4xx and the server keeps serving;
+#      "zh" gets 422; LibriVox clips give English text whose word error rate is within 5
+#      points of the Linux server's on the same clips.
 #   2. valdrin-live.exe pointed at that server: "en", Start, real speech into the capture
 #      device, transcripts in the pane, Stop, and the program exits with 0 when closed.
+#   3. Ctrl+C (SIGINT under Wine) stops the server, which exits with 0.
 # Prints both servers' peak memory and real-time factor on the same clips.
 #
 #   bundle_e2e_test.sh ZIP NATIVE_BUILD_DIR DRIVER_EXE
@@ -22,20 +24,23 @@ linux_pid="" windows_pid="" app_pid=""
 log() { printf 'bundle e2e: %s\n' "$*" >&2; }
 fail() { log "FAILED: $*"; log "logs in $work"; exit 1; }
 
-stop_server() {  # stop_server PID: Ctrl+C / SIGINT, as a user stops it; SIGKILL after 15 s
-  local pid=$1 _
+# stop_server PID: Ctrl+C (SIGINT), as a user stops it, SIGKILL after 15 s; returns
+# the server's exit status.
+stop_server() {
+  local pid=$1 _ status=0
   [ -n "$pid" ] || return 0
-  kill -INT "$pid" 2>/dev/null || return 0
+  kill -INT "$pid" 2>/dev/null || true
   for _ in $(seq 150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || status=$?
+  return "$status"
 }
 
 cleanup() {
   local status=$?
   if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; fi
-  stop_server "$windows_pid"
-  stop_server "$linux_pid"
+  stop_server "$windows_pid" || true
+  stop_server "$linux_pid" || true
   "$root/testbed/testbed.sh" stop "$testbed" || true
   [ "$status" -eq 0 ] && rm -rf "$work"
   exit "$status"
@@ -79,6 +84,20 @@ wait_for_server "$linux_port" "$linux_pid"
 wait_for_server "$windows_port" "$windows_pid" 90
 url=http://127.0.0.1:$windows_port/inference
 
+# Refusals to start: exit status | what | part of the message | exe | arguments.
+mkdir "$work/exe-alone"
+cp "$bundle/valdrin-server.exe" "$work/exe-alone/"
+while IFS='|' read -r want what message exe args; do
+  status=0
+  # shellcheck disable=SC2086
+  output=$(timeout 60 wine "$exe" $args </dev/null 2>&1) || status=$?
+  [ "$status" = "$want" ] && [[ $output == *"$message"* ]] || fail "$what: exit status $status, $output"
+done <<EOT
+1|a taken port|cannot listen on 127.0.0.1:$windows_port: |$bundle/valdrin-server.exe|--port $windows_port
+1|no model beside the exe|model\\en-us belongs beside valdrin-server.exe|$work/exe-alone/valdrin-server.exe|--port 0
+2|a bad option|--workers must be a number from 1 to 16|$bundle/valdrin-server.exe|--workers 99
+EOT
+
 # Bad uploads: the expected status, what it is, curl's arguments (split at spaces).
 echo "not audio" >"$work/not-audio.mp3"
 printf -- '--cut\r\nContent-Disposition: form-data; name="file"\r\n\r\nID3' >"$work/cut-short.body"
@@ -109,7 +128,7 @@ python3 -c "import sys; sys.exit(0 if abs($windows_wer - $linux_wer) <= 5 else 1
 log "figures on the same $clip_count clips: peak memory Linux $(peak_memory "$linux_pid") MiB," \
     "Windows under Wine $(peak_memory "$windows_pid") MiB; real-time factor Linux" \
     "$(real_time_factor "$work/linux-server.log"), Windows under Wine $(real_time_factor "$work/windows-server.log")"
-stop_server "$linux_pid"
+stop_server "$linux_pid" || true
 linux_pid=""
 
 # The tool from the bundle, as a user runs it, against the Windows server.
@@ -132,4 +151,8 @@ status=0
 wait "$app_pid" || status=$?
 app_pid=""
 [ "$status" -eq 0 ] || fail "valdrin-live.exe exited with $status"
+
+stop_server "$windows_pid" || fail "the server ended with status $? on Ctrl+C"
+windows_pid=""
+grep -q '^valdrin-server: stopped' "$work/windows-server.log" || fail "the server did not say it stopped"
 log "passed"

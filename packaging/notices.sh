@@ -17,9 +17,10 @@ deps=$1 version=$2
 source_version() {
   sed -n "s/^# \(${1}\)_\([^ ]*\)\.dsc .*/\1 \2/p" "$deps/valdrin-deps.stamp"
 }
-# installed_source BINARY_PKG: "SOURCE VERSION" of an installed package.
+# installed_source BINARY_PKG: "SOURCE VERSION, package BINARY_PKG VERSION" of an
+# installed package.
 installed_source() {
-  dpkg-query -W -f='${source:Package} ${source:Version}' "$1"
+  dpkg-query -W -f='${source:Package} ${source:Version}, package ${Package} ${Version}' "$1"
 }
 
 # Each component: title | what it is and where it is | source package | copyright file.
@@ -62,17 +63,20 @@ cat <<EOT
 Rebuilding with a changed LAME or libmpg123
 $(rule)
 
-LAME (libmp3lame, in valdrin-live.exe) and libmpg123 (in valdrin-server.exe) are
-licensed under the GNU Lesser General Public License and are linked statically.
-You may rebuild both exes with your own, changed copy of either library:
+LAME (libmp3lame, in valdrin-live.exe; GNU LGPL version 2 or later) and libmpg123
+(in valdrin-server.exe; GNU LGPL version 2.1) are linked statically. You may rebuild
+both exes with your own, changed copy of either library:
 
   - The complete source of this release is source\\valdrin-live-$version-source.tar.gz.
     The Debian source packages of LAME and mpg123 it was built with are in source\\
     too (a .dsc file with its tarballs each).
-  - On a Debian 12 (x86-64) computer with internet access to Debian's archive,
-    unpack the release source and the library source, change the library, and run
-    the packaging command with the library's folder named:
+  - On a Debian 12 (x86-64) computer with access to Debian's archive (the build
+    fetches the other libraries' sources from it), copy the source folder of this
+    zip, unpack the release source and the library source (dpkg-source is in the
+    dpkg-dev package), change the library, and run the packaging command with the
+    library's folder named:
 
+      cd source
       tar -xzf valdrin-live-$version-source.tar.gz
       dpkg-source -x --no-check lame_*.dsc lame-changed        (or mpg123_*.dsc)
       ... change lame-changed ...
@@ -95,8 +99,10 @@ while IFS='|' read -r title what source file; do
   printf '\n'
 done < <(components)
 
-# The licences that the copyright files above refer to by their Debian path.
-for licence in LGPL-2 LGPL-2.1 GPL-3; do
+# The licences that the copyright files above give by their Debian path, for the code
+# linked in: LAME and mpg123 (LGPL; LAME's fft.c is marked GPL-1+) and GCC's runtime
+# exception, which amends the GPL-3.
+for licence in LGPL-2 LGPL-2.1 GPL-1 GPL-3; do
   rule
   printf 'Full text of /usr/share/common-licenses/%s (from Debian), referred to above\n' "$licence"
   rule

@@ -25,15 +25,20 @@ start=$SECONDS
 ensure_packages "${WINDOWS_PACKAGES[@]}" pocketsphinx-en-us git
 deps=$("$root/scripts/setup-windows.sh" | tail -n1)
 
-# The files of the project's source: what git tracks, or the whole unpacked archive.
+# A git checkout, or an unpacked source archive (as cmake/Version.cmake tells them apart).
+is_checkout() { [ -e "$root/.git" ]; }
+
+# The files of the project's source: what git tracks, or the whole unpacked archive
+# (less its version.txt, which is written anew).
 source_files() {
-  if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  if is_checkout; then
     git -C "$root" ls-files
   else
-    (cd "$root" && find . -path ./build -prune -o -path ./out -prune -o -type f -print | sed 's|^\./||')
+    (cd "$root" && find . -path ./build -prune -o -path ./out -prune -o -type f -print |
+       sed 's|^\./||' | grep -vx version.txt)
   fi
 }
-if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+if is_checkout; then
   epoch=$(git -C "$root" log -1 --format=%ct)
 else
   epoch=$(sed -n 2p "$root/version.txt")

@@ -22,5 +22,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 
-# No MinGW runtime DLLs to ship or to find under Wine.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# No MinGW runtime DLLs to ship or to find under Wine; no link time in the PE header
+# (the linker writes SOURCE_DATE_EPOCH there when it is set), so that the same sources
+# always give the same exe.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")

@@ -35,12 +35,14 @@ NATIVE_PACKAGES=(cmake g++ make pkg-config libcurl4-openssl-dev libmp3lame-dev n
 SERVER_PACKAGES=(libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx-testdata
                  libcpp-httplib-dev libmpg123-dev nlohmann-json3-dev curl python3-minimal sox)
 
-# Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), and
-# of fetching Debian's sources of the libraries built for MinGW.
+# Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), of
+# fetching and building Debian's sources of the libraries built for MinGW, and of the
+# release bundle (its icon, its tests).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
-                  cmake make patch xz-utils bzip2 dpkg-dev googletest libcpp-httplib-dev nlohmann-json3-dev
+                  cmake make patch xz-utils bzip2 dpkg-dev autoconf automake libtool bison
+                  googletest libcpp-httplib-dev nlohmann-json3-dev
                   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
-                  pulseaudio pulseaudio-utils)
+                  pulseaudio pulseaudio-utils python3-minimal unzip)
 MINGW_TRIPLET=x86_64-w64-mingw32
 MINGW_CC=$MINGW_TRIPLET-gcc-posix
 MINGW_CXX=$MINGW_TRIPLET-g++-posix

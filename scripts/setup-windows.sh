@@ -8,14 +8,22 @@
 #
 # It installs the cross compiler, Wine, Xvfb and PulseAudio (WINDOWS_PACKAGES in lib.sh)
 # and builds static MinGW libraries from Debian's source packages of curl (libcurl, HTTP
-# only: no TLS, compression, IDN, HTTP/2, PSL or SSH), lame (libmp3lame, encoder only)
-# and mpg123 (libmpg123, for decoding in the tests) into
+# only: no TLS, compression, IDN, HTTP/2, PSL or SSH), lame (libmp3lame, encoder only),
+# mpg123 (libmpg123: the server's and the tests' decoder), sphinxbase and pocketsphinx
+# (the server's recogniser), and takes cpp-httplib's header-only httplib.h, into
 #
 #   $(valdrin_cache_dir)/mingw-deps-<key>     (/var/cache/valdrin unless VALDRIN_CACHE_DIR)
 #
-# holding include/, lib/libcurl.a, lib/libmp3lame.a, lib/libmpg123.a (and pkg-config files
-# under lib/pkgconfig, libmpg123.pc among them) and json-include/, with only a link
-# nlohmann -> /usr/include/nlohmann: MinGW builds must not see /usr/include itself. The key covers
+# holding include/, lib/lib{curl,mp3lame,mpg123,sphinxbase,pocketsphinx}.a (and pkg-config
+# files under lib/pkgconfig, libmpg123.pc among them), json-include/ with only a link
+# nlohmann -> /usr/include/nlohmann (MinGW builds must not see /usr/include itself),
+# share/copyright/PKG (each source package's debian/copyright) and source/ (the Debian
+# source files of LAME and mpg123, which are LGPL and linked statically, so they travel
+# with the programs). Objects name their sources as /src/PKG/..., not by the cache path.
+#
+# VALDRIN_<PKG>_SOURCE=DIR (e.g. VALDRIN_LAME_SOURCE, VALDRIN_MPG123_SOURCE) builds PKG
+# from the unpacked source tree DIR instead of Debian's, with the same recipe; DIR's
+# contents are part of the key. The key covers
 # the source versions, the compiler and the build recipes, so every checkout on the
 # machine shares one build per key. A prefix is used only if its stamp, written last,
 # carries the key and the checksums of its files and they all match; anything else is
@@ -24,7 +32,8 @@ set -euo pipefail
 shopt -s inherit_errexit
 source "$(dirname "$0")/lib.sh"
 
-SOURCE_PACKAGES=(curl lame mpg123)
+SOURCE_PACKAGES=(curl lame mpg123 sphinxbase pocketsphinx cpp-httplib)
+SHIPPED_SOURCES=(lame mpg123)
 
 ensure_packages "${WINDOWS_PACKAGES[@]}"
 
@@ -49,9 +58,14 @@ dsc_lines() {
 
 # The recipes take the unpacked source folder and the install prefix; their text is part
 # of the cache key, so changing a flag rebuilds.
+
+# source_path_map SRC: the compiler flag that names SRC's files /src/NAME in the objects.
+source_path_map() { printf '%s' "-ffile-prefix-map=$1=/src/${1##*/}"; }
+
 build_curl() {
   local src=$1 prefix=$2
   cmake -S "$src" -B "$src/build-mingw" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_C_FLAGS="$(source_path_map "$src")" \
     -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_C_COMPILER="$MINGW_CC" \
     -DCMAKE_RC_COMPILER="$MINGW_TRIPLET-windres" \
     -DCMAKE_FIND_ROOT_PATH="/usr/$MINGW_TRIPLET" -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
@@ -71,20 +85,44 @@ build_curl() {
 build_lame() {
   local src=$1 prefix=$2
   (cd "$src" && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
-     --disable-frontend --disable-decoder --enable-static --disable-shared \
+     CPPFLAGS="$(source_path_map "$src")" --disable-frontend --disable-decoder --enable-static --disable-shared \
    && make -j "$(build_jobs)" && make install)
 }
 
 build_mpg123() {
   local src=$1 prefix=$2
   (cd "$src" && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
-     --enable-static --disable-shared --disable-modules --with-audio=dummy \
+     CPPFLAGS="$(source_path_map "$src")" --enable-static --disable-shared --disable-modules --with-audio=dummy \
      --disable-network --with-cpu=x86-64 \
    && make -j "$(build_jobs)" src/libmpg123/libmpg123.la \
    && install -D -m 644 -t "$prefix/lib" src/libmpg123/.libs/libmpg123.a \
    && install -D -m 644 -t "$prefix/include" src/libmpg123/mpg123.h src/libmpg123/fmt123.h \
    && mkdir -p "$prefix/lib/pkgconfig" \
    && static_pc libmpg123.pc >"$prefix/lib/pkgconfig/libmpg123.pc")
+}
+
+# Debian's patches touch the autotools files, hence autoreconf. Only the libraries and
+# their headers are built and installed. pocketsphinx compiles a default model folder
+# under its prefix into the library: it is built with Debian's prefix, so that the
+# cache's path is not in it (the server always names its model files).
+build_sphinxbase() {
+  local src=$1 prefix=$2
+  (cd "$src" && autoreconf -fi && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
+     CPPFLAGS="$(source_path_map "$src")" --enable-static --disable-shared --without-python --without-lapack \
+   && make -j "$(build_jobs)" -C src/libsphinxbase && make -C src/libsphinxbase install && make -C include install)
+}
+
+build_pocketsphinx() {
+  local src=$1 prefix=$2
+  (cd "$src" && autoreconf -fi && ./configure --host="$MINGW_TRIPLET" CC="$MINGW_CC" --prefix="$prefix" \
+     CPPFLAGS="$(source_path_map "$src")" --enable-static --disable-shared --without-python \
+     --with-sphinxbase="$src/../sphinxbase" \
+   && make -j "$(build_jobs)" -C src/libpocketsphinx prefix=/usr && make -C src/libpocketsphinx install && make -C include install)
+}
+
+# The header-only form, which carries the implementation that MinGW builds compile.
+build_cpp_httplib() {
+  install -D -m 644 "$1/httplib.h" "$2/include/httplib.h"
 }
 
 # static_pc FILE: a pkg-config file with its private libraries made public, since the
@@ -130,7 +168,21 @@ fetch_source() {
 # Files the build must have produced, relative to the prefix.
 PREFIX_FILES=(lib/libcurl.a include/curl/curl.h lib/libmp3lame.a include/lame/lame.h
               lib/libmpg123.a include/mpg123.h include/fmt123.h lib/pkgconfig/libmpg123.pc
-              json-include/nlohmann/json.hpp)
+              lib/libsphinxbase.a include/sphinxbase/cmd_ln.h lib/libpocketsphinx.a
+              include/pocketsphinx/pocketsphinx.h include/httplib.h json-include/nlohmann/json.hpp
+              "${SOURCE_PACKAGES[@]/#/share/copyright/}")
+
+# source_override PKG: the folder VALDRIN_<PKG>_SOURCE names, or nothing.
+source_override() {
+  local var
+  var=VALDRIN_$(tr 'a-z-' 'A-Z_' <<<"$1")_SOURCE
+  printf '%s' "${!var:-}"
+}
+
+# tree_digest DIR: one checksum over the names and contents of every file in DIR.
+tree_digest() {
+  (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum | sha256sum | cut -c1-64)
+}
 
 # prefix_is_complete PREFIX KEY: the stamp names KEY and every file matches its checksum.
 prefix_is_complete() {
@@ -150,10 +202,24 @@ build_prefix() {
     say "fetching and unpacking $source_ref"
     fetch_source "$source_ref" "$work/src"
   done <<<"$(dsc_lines)"
-  local pkg
+  local pkg override
+  for pkg in "${SOURCE_PACKAGES[@]}"; do
+    install -D -m 644 "$work/src/$pkg/debian/copyright" "$prefix/share/copyright/$pkg"
+  done
+  mkdir -p "$prefix/source"
+  for pkg in "${SHIPPED_SOURCES[@]}"; do
+    cp "$work/src/${pkg}_"* "$prefix/source/"
+  done
+  for pkg in "${SOURCE_PACKAGES[@]}"; do
+    override=$(source_override "$pkg")
+    [ -z "$override" ] && continue
+    say "building $pkg from $override instead of Debian's source"
+    rm -rf "$work/src/$pkg"
+    cp -a "$override" "$work/src/$pkg"
+  done
   for pkg in "${SOURCE_PACKAGES[@]}"; do
     say "building $pkg for MinGW (log: $work/$pkg.log)"
-    if ! "build_$pkg" "$work/src/$pkg" "$prefix" >"$work/$pkg.log" 2>&1; then
+    if ! "build_${pkg//-/_}" "$work/src/$pkg" "$prefix" >"$work/$pkg.log" 2>&1; then
       tail -n 40 "$work/$pkg.log" >&2
       say "building $pkg failed; full log in $work/$pkg.log"
       return 1
@@ -168,7 +234,7 @@ build_prefix() {
   {
     echo "key $key"
     sed 's/^/# /' <<<"$inputs"
-    (cd "$prefix" && sha256sum "${PREFIX_FILES[@]}")
+    (cd "$prefix" && sha256sum "${PREFIX_FILES[@]}" source/*)
   } >"$prefix/valdrin-deps.stamp.tmp"
   mv "$prefix/valdrin-deps.stamp.tmp" "$prefix/valdrin-deps.stamp"
   rm -rf "$work"
@@ -180,12 +246,16 @@ main() {
   mkdir -p "$cache"
   exec 9>"$cache/mingw-deps.lock"
   flock 9
-  local inputs key prefix
+  local inputs key prefix pkg override
   inputs=$(dsc_lines | awk '{print $2, $4}'
            dpkg-query -W gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
              mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-           declare -f build_curl build_lame build_mpg123 static_pc fetch_source
-           declare -p PREFIX_FILES)
+           declare -f $(compgen -A function build_) source_path_map static_pc fetch_source
+           declare -p PREFIX_FILES SHIPPED_SOURCES
+           for pkg in "${SOURCE_PACKAGES[@]}"; do
+             override=$(source_override "$pkg")
+             [ -z "$override" ] || echo "override $pkg $(tree_digest "$override")"
+           done)
   key=$(sha256sum <<<"$inputs" | cut -c1-16)
   prefix=$cache/mingw-deps-$key
   if prefix_is_complete "$prefix" "$key"; then

@@ -6,7 +6,10 @@
 #   3. the Windows build (build/win, MinGW-w64): every test exe run by CTest under Wine in
 #      a private test bed (Xvfb, PulseAudio, Wine prefix; testbed/testbed.sh), including the
 #      whole road with real speech against the local server (built in build/native). The
-#      test bed is stopped on any exit; its state folder is kept and named when a test fails.
+#      test bed is stopped on any exit; its state folder is kept and named when a test fails;
+#   4. the Windows release bundle (scripts/package.sh): its contents and imports, the whole
+#      road from the unpacked zip in a test bed of its own, and a second packaging in a
+#      clone that must give the same bytes.
 #
 #   scripts/test.sh            everything (what CI runs)
 #   scripts/test.sh --quick    step 1 only: the native core and server tests, a minute or two
@@ -66,3 +69,8 @@ trap finish EXIT
 trap 'exit 130' INT TERM
 "$root/testbed/testbed.sh" start "$testbed"
 (source "$testbed/env" && run_tests build/win)
+
+bundle=$("$root/scripts/package.sh" | tail -n1)
+"$root/packaging/tests/bundle_contents_test.sh" "$bundle"
+"$root/packaging/tests/bundle_e2e_test.sh" "$bundle" "$root/build/native" "$root/build/win/tests/win/valdrin-drive.exe"
+"$root/packaging/tests/reproducible_test.sh" "$bundle"

@@ -4,14 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "server/answer_budget.h"
+#include "server/socket_platform.h"
 
 namespace speech_server {
 namespace {
@@ -29,9 +25,7 @@ class ListeningServer : public httplib::Server {
 public:
     void CloseListeningSocket() {
         const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
-        if (sock == INVALID_SOCKET) return;
-        ::shutdown(sock, SHUT_RDWR);
-        ::close(sock);
+        if (sock != INVALID_SOCKET) CloseSocket(sock);
     }
 };
 
@@ -138,12 +132,8 @@ void InferenceServer::Impl::Configure() {
     http.new_task_queue = [this] {
         return new httplib::ThreadPool(std::max(settings.connection_threads, pool->size() + 2));
     };
-    // Without SO_REUSEPORT (the library's default) a second server on the same port
-    // fails to bind instead of silently sharing the port with the first.
-    http.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    // A second server on the same port fails to bind instead of sharing it.
+    http.set_socket_options(MakePortExclusive);
     http.set_payload_max_length(settings.limits.max_body_bytes);
     // One request per connection: clients open a new one per upload anyway, and idle
     // connections would otherwise hold threads and delay shutdown.
@@ -236,21 +226,20 @@ void InferenceServer::Impl::Recognise(Upload& upload, httplib::Response& res) {
 
 InferenceServer::InferenceServer(ServerSettings settings, RequestLogger log)
     : impl_(std::make_unique<Impl>(std::move(settings), std::move(log))) {
-    // The library writes to sockets without MSG_NOSIGNAL: a client that hangs up
-    // mid-answer must cost one connection, not the process.
-    std::signal(SIGPIPE, SIG_IGN);
+    // A client that hangs up mid-answer must cost one connection, not the process.
+    IgnoreBrokenPipes();
     impl_->Configure();
 }
 
 InferenceServer::~InferenceServer() { impl_->http.CloseListeningSocket(); }
 
 bool InferenceServer::Bind(const std::string& host, int port, std::string& error) {
-    errno = 0;
+    ClearSocketError();
     const int bound = port == 0 ? impl_->http.bind_to_any_port(host) : (impl_->http.bind_to_port(host, port) ? port : -1);
     if (bound <= 0) {
-        const int reason = errno;
+        const std::string reason = SocketErrorText();
         error = "cannot listen on " + host + ":" + std::to_string(port);
-        if (reason != 0) error += ": " + std::string(std::strerror(reason));
+        if (!reason.empty()) error += ": " + reason;
         return false;
     }
     impl_->port = bound;

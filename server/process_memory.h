@@ -5,7 +5,8 @@
 
 namespace speech_server {
 
-// VmRSS from /proc/self/status in bytes; 0 when it cannot be read.
+// Resident memory in bytes (VmRSS on Linux, the working set on Windows); 0 when it
+// cannot be read.
 std::size_t ResidentBytes();
 
 }  // namespace speech_server

@@ -24,7 +24,7 @@ bool FileExists(const std::string& path) {
 std::string ModelPaths::MissingFileMessage() const {
     for (const std::string* path : {&acoustic_model, &language_model, &dictionary}) {
         if (!FileExists(*path))
-            return "speech model file " + *path + " not found (install Debian's pocketsphinx-en-us)";
+            return "speech model file " + *path + " not found (" + MissingModelAdvice() + ")";
     }
     return {};
 }
@@ -43,7 +43,7 @@ SpeechRecognizer::SpeechRecognizer(const ModelPaths& paths) : decoder_(std::make
     // Every option is given here: setting numeric options after parsing is unsafe in
     // this version of the library.
     std::string args[] = {"-hmm",  paths.acoustic_model, "-lm",    paths.language_model,
-                          "-dict", paths.dictionary,     "-logfn", "/dev/null"};
+                          "-dict", paths.dictionary,     "-logfn", DiscardedLogPath()};
     char* argv[std::size(args)];
     for (std::size_t i = 0; i < std::size(args); ++i) argv[i] = args[i].data();
 

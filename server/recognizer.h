@@ -6,13 +6,15 @@
 #include <memory>
 #include <string>
 
+#include "server/recognizer_platform.h"
+
 namespace speech_server {
 
-// Where Debian's pocketsphinx-en-us package puts the English model.
+// The English model; by default where the platform keeps it (recognizer_platform.h).
 struct ModelPaths {
-    std::string acoustic_model = "/usr/share/pocketsphinx/model/en-us/en-us";
-    std::string language_model = "/usr/share/pocketsphinx/model/en-us/en-us.lm.bin";
-    std::string dictionary = "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict";
+    std::string acoustic_model = DefaultModelFile("en-us");
+    std::string language_model = DefaultModelFile("en-us.lm.bin");
+    std::string dictionary = DefaultModelFile("cmudict-en-us.dict");
 
     // Empty when every file is there, else a message naming the first missing one.
     std::string MissingFileMessage() const;

@@ -1,6 +1,7 @@
 #include "server/server_options.h"
 
 #include "server/inference_server.h"
+#include "server/termination_signals.h"
 #include "server/upload.h"
 
 #include <cstdlib>
@@ -95,8 +96,7 @@ std::string UsageText(const std::string& program) {
            "415 not MP3 or not multipart, 422 unsupported language (e.g. \"zh\"), 503 all\n"
            "recognisers busy for longer than an answer within " + answer_budget + " allows.\n"
            "\n"
-           "One line per request goes to standard error. SIGINT or SIGTERM stops the server\n"
-           "after the requests in progress are answered.\n";
+           "One line per request goes to standard error. " + StopUsageText();
 }
 
 }  // namespace speech_server

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <csignal>
 #include <ctime>
 
 namespace speech_server {
@@ -10,13 +11,19 @@ namespace {
 // How often the watcher looks whether it should end.
 constexpr long kPollNanoseconds = 100 * 1000 * 1000;
 
+sigset_t StopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
 }  // namespace
 
 TerminationSignals::TerminationSignals(std::function<void()> on_signal) : on_signal_(std::move(on_signal)) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     watcher_ = std::thread([this] { Watch(); });
 }
 
@@ -26,13 +33,19 @@ TerminationSignals::~TerminationSignals() {
 }
 
 void TerminationSignals::Watch() {
+    const sigset_t signals = StopSignals();
     const timespec poll{0, kPollNanoseconds};
     while (!quit_) {
-        if (sigtimedwait(&signals_, nullptr, &poll) > 0) {
+        if (sigtimedwait(&signals, nullptr, &poll) > 0) {
             on_signal_();
             return;
         }
     }
+}
+
+const char* StopUsageText() {
+    return "SIGINT or SIGTERM stops the server\n"
+           "after the requests in progress are answered.\n";
 }
 
 }  // namespace speech_server

@@ -1,9 +1,9 @@
-// Turns SIGINT and SIGTERM into an ordinary function call on a thread of its own,
-// where it may take locks and close sockets, which a signal handler may not.
+// Turns a request to stop (SIGINT or SIGTERM; on Windows Ctrl+C, Ctrl+Break or closing
+// the console) into an ordinary function call on a thread of its own, where it may take
+// locks and close sockets, which a signal handler may not.
 #pragma once
 
 #include <atomic>
-#include <csignal>
 #include <functional>
 #include <thread>
 
@@ -11,7 +11,7 @@ namespace speech_server {
 
 class TerminationSignals {
 public:
-    // Blocks both signals for the calling thread and every thread it starts later,
+    // Blocks the stop signals for the calling thread and every thread it starts later,
     // so construct this in main before any other thread exists. `on_signal` runs
     // once, on the watcher thread, at the first signal.
     explicit TerminationSignals(std::function<void()> on_signal);
@@ -23,10 +23,12 @@ public:
 private:
     void Watch();
 
-    sigset_t signals_{};
     std::function<void()> on_signal_;
     std::atomic<bool> quit_{false};
     std::thread watcher_;
 };
+
+// How a user stops the server, for the usage text: whole lines, each ending in "\n".
+const char* StopUsageText();
 
 }  // namespace speech_server

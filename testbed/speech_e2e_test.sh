@@ -10,8 +10,8 @@
 # Runs inside the test bed (its env sourced: DISPLAY, WINEPREFIX, PULSE_SERVER, ...).
 # Starts the server and the program itself and stops both by their own PIDs.
 set -euo pipefail
+source "$(dirname "$0")/speech_helpers.sh"
 native=$1 app=$2 drive=$3
-speech=/usr/share/pocketsphinx/test/data/librivox
 work=$(mktemp -d /tmp/valdrin-e2e.XXXXXX)
 server_pid="" app_pid=""
 
@@ -30,47 +30,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-pane() { wine "$drive" pane | tr -d '\r'; }
-# Transcript lines of the pane (everything that is not an [Info]/[Warn]/[Error] line).
-transcripts() { pane | grep -v '^\[' | grep -v '^$' || true; }
-drive() { wine "$drive" "$@" >/dev/null || fail "driver: $*"; }
-play() { paplay --device="$VALDRIN_TESTBED_SINK" "$@"; }
-
-# Waits until the pane has at least $1 lines matching $2, for at most $3 seconds.
-wait_for_lines() {
-  local want=$1 pattern=$2 deadline=$((SECONDS + $3))
-  while [ "$SECONDS" -lt "$deadline" ]; do
-    [ "$(pane | grep -c -- "$pattern" || true)" -ge "$want" ] && return 0
-    sleep 1
-  done
-  return 1
-}
-
-word_error_rate() {  # word_error_rate REFERENCE HYPOTHESIS -> percentage with one decimal
-  python3 - "$1" "$2" <<'PY'
-import sys
-ref, hyp = sys.argv[1].lower().split(), sys.argv[2].lower().split()
-row = list(range(len(hyp) + 1))
-for i, r in enumerate(ref, 1):
-    prev, row[0] = row[0], i
-    for j, h in enumerate(hyp, 1):
-        prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (r != h))
-print(f"{100.0 * row[-1] / max(len(ref), 1):.1f}")
-PY
-}
-
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 "$native/server/valdrin-server" --host 127.0.0.1 --port "$port" --workers 2 2>"$work/server.log" &
 server_pid=$!
-for _ in $(seq 1 150); do
-  curl -fsS -m 1 "http://127.0.0.1:$port/health" >/dev/null 2>&1 && break
-  kill -0 "$server_pid" 2>/dev/null || fail "the server did not start"
-  sleep 0.2
-done
+wait_for_server "$port" "$server_pid"
 
-clips=()
-while read -r id; do clips+=("$speech/$id.wav"); done <"$speech/fileids"
-reference=$(sed -e 's/<s>//; s/<\/s>//; s/([^)]*)//' "$speech/transcription" | tr '\n' ' ')
+mapfile -t clips < <(librivox_clips)
+reference=$(librivox_reference)
 
 direct=""
 for clip in "${clips[@]}"; do
@@ -83,11 +49,7 @@ sox -t raw -r 16000 -e signed -b 16 -c 1 /usr/share/pocketsphinx/test/data/gofor
 
 wine "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
-for _ in $(seq 1 60); do wine "$drive" dump >/dev/null 2>&1 && break; sleep 1; done
-drive type port "$port"
-drive lang en
-drive press start
-wait_for_lines 1 '^\[Info\] Recording started (WASAPI, language=en)' 10 || fail "recording did not start: $(pane)"
+start_recording "$port"
 
 for clip in "${clips[@]}"; do play "$clip"; done
 play "$work/silence.wav"  # completes the chunk that holds the end of the speech

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# What the release zip holds: every file a user needs, exes that import only DLLs every
+# Windows 10 and 11 has, no build folder named inside them, and a licence section for
+# every part linked in.
+#
+#   bundle_contents_test.sh ZIP
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh"
+root=$(project_root)
+zip=$1
+work=$(mktemp -d /tmp/valdrin-contents.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { printf 'bundle contents: FAILED: %s\n' "$*" >&2; failures=$((failures + 1)); }
+
+# System DLLs of every Windows 10 and 11 installation that the exes may import.
+ALLOWED_DLLS="KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll ole32.dll OLEAUT32.dll AVRT.dll
+              ADVAPI32.dll WS2_32.dll CRYPT32.dll bcrypt.dll WINMM.dll SHLWAPI.dll"
+# Patterns of paths every bundle holds.
+REQUIRED="valdrin-live.exe valdrin-server.exe start-server.cmd README.txt LICENSE
+          THIRD-PARTY-NOTICES.txt model/en-us/en-us.lm.bin model/en-us/cmudict-en-us.dict
+          model/en-us/en-us/mdef model/en-us/en-us/means source/valdrin-live-*-source.tar.gz
+          source/lame_*.dsc source/mpg123_*.dsc"
+# Sections of THIRD-PARTY-NOTICES.txt, one per part linked in (and the model).
+SECTIONS=("libcurl" "LAME (libmp3lame)" "libmpg123" "sphinxbase" "pocketsphinx and its US English model"
+          "cpp-httplib" "nlohmann-json" "MinGW-w64 runtime and winpthreads" "libstdc++ and libgcc (GCC)")
+
+unzip -q "$zip" -d "$work"
+listing=$(cd "$work" && find . -type f | sed 's|^\./||')
+for pattern in $REQUIRED; do
+  grep -qx -- "$(sed 's/[.]/[.]/g; s/\*/.*/g' <<<"$pattern")" <<<"$listing" || fail "no $pattern in the zip"
+done
+
+for exe in valdrin-live.exe valdrin-server.exe; do
+  imports=$("$MINGW_TRIPLET-objdump" -p "$work/$exe" | sed -n 's/^\tDLL Name: //p')
+  printf 'bundle contents: %s imports %s\n' "$exe" "$(tr '\n' ' ' <<<"$imports")" >&2
+  for dll in $imports; do
+    [[ " $(tr -s ' \n' ' ' <<<"$ALLOWED_DLLS") " == *" $dll "* ]] || fail "$exe imports $dll"
+  done
+  for path in "$root" "$(valdrin_cache_dir)"; do
+    ! grep -qaF -- "$path" "$work/$exe" || fail "$exe names the build path $path"
+  done
+done
+
+for section in "${SECTIONS[@]}"; do
+  grep -qxF -- "$section"$'\r' "$work/THIRD-PARTY-NOTICES.txt" || fail "no licence section \"$section\""
+done
+grep -qF 'GNU LESSER GENERAL PUBLIC LICENSE' "$work/THIRD-PARTY-NOTICES.txt" || fail "no LGPL text"
+grep -qF 'GCC RUNTIME LIBRARY EXCEPTION' "$work/THIRD-PARTY-NOTICES.txt" || fail "no GCC runtime exception"
+
+[ "$failures" -eq 0 ] || exit 1
+printf 'bundle contents: passed (%s files, %s KiB)\n' "$(wc -l <<<"$listing")" "$(du -k "$zip" | cut -f1)" >&2

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds the Windows release bundle from this checkout:
+#
+#   scripts/package.sh        -> out/valdrin-live-<version>-windows-x64.zip (path on stdout)
+#
+# It installs what it needs, builds the MinGW libraries (scripts/setup-windows.sh, shared
+# cache), then valdrin-live.exe and valdrin-server.exe in build/package, and zips them with
+# the English model, the start script, README.txt, LICENSE, THIRD-PARTY-NOTICES.txt and
+# the source (the project's, and Debian's of the LGPL libraries linked in). The version
+# comes from CMake (cmake/Version.cmake). Two runs on the same commit give the same bytes,
+# wherever the checkout is: the commit's time stamps every file, the build folders are
+# mapped out of the binaries, and the zip's entries are sorted.
+#
+# VALDRIN_LAME_SOURCE / VALDRIN_MPG123_SOURCE (see setup-windows.sh) build with a changed
+# library. Outside a git checkout (an unpacked source archive) the version and the time
+# stamp come from version.txt.
+set -euo pipefail
+shopt -s inherit_errexit
+source "$(dirname "$0")/lib.sh"
+root=$(project_root)
+build=$root/build/package
+model=/usr/share/pocketsphinx/model/en-us
+start=$SECONDS
+
+ensure_packages "${WINDOWS_PACKAGES[@]}" pocketsphinx-en-us git
+deps=$("$root/scripts/setup-windows.sh" | tail -n1)
+
+# A git checkout, or an unpacked source archive (as cmake/Version.cmake tells them apart).
+is_checkout() { [ -e "$root/.git" ]; }
+
+# The files of the project's source: what git tracks, or the whole unpacked archive
+# (less its version.txt, which is written anew).
+source_files() {
+  if is_checkout; then
+    git -C "$root" ls-files
+  else
+    (cd "$root" && find . -path ./build -prune -o -path ./out -prune -o -type f -print |
+       sed 's|^\./||' | grep -vx version.txt)
+  fi
+}
+if is_checkout; then
+  epoch=$(git -C "$root" log -1 --format=%ct)
+else
+  epoch=$(sed -n 2p "$root/version.txt")
+fi
+export SOURCE_DATE_EPOCH=$epoch
+
+say "building valdrin-live.exe and valdrin-server.exe in $build"
+paths="-ffile-prefix-map=$root=/valdrin-live -ffile-prefix-map=$build=/valdrin-live/build -ffile-prefix-map=$deps=/deps"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVALDRIN_BUILD_TESTS=OFF -DVALDRIN_BUILD_SERVER=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" -DVALDRIN_DEPS_PREFIX="$deps" \
+  -DCMAKE_C_FLAGS="$paths" -DCMAKE_CXX_FLAGS="$paths" >/dev/null
+cmake --build "$build" -j "$(build_jobs)" --target valdrin-live valdrin-server >/dev/null
+version=$(cat "$build/version.txt")
+name=valdrin-live-$version-windows-x64
+
+stage=$build/stage
+rm -rf "$stage"
+mkdir -p "$stage/model/en-us" "$stage/source"
+for exe in app/win/valdrin-live.exe server/valdrin-server.exe; do
+  "$MINGW_TRIPLET-strip" -o "$stage/${exe##*/}" "$build/$exe"
+done
+cp -r "$model/en-us" "$model/en-us.lm.bin" "$model/cmudict-en-us.dict" "$stage/model/en-us/"
+
+# Text for Windows: CRLF line ends.
+crlf() { sed 's/\r*$/\r/'; }
+sed "s/@VERSION@/$version/g" "$root/packaging/README.txt" | crlf >"$stage/README.txt"
+crlf <"$root/packaging/start-server.cmd" >"$stage/start-server.cmd"
+crlf <"$root/LICENSE" >"$stage/LICENSE"
+"$root/packaging/notices.sh" "$deps" "$version" | crlf >"$stage/THIRD-PARTY-NOTICES.txt"
+
+# The project's source, with its version, as it was built; and the LGPL libraries'.
+printf '%s\n%s\n' "$version" "$epoch" >"$build/version-of-source.txt"
+source_files | LC_ALL=C sort | tar -C "$root" -c --no-recursion -T - --sort=name --mtime="@$epoch" \
+    --owner=0 --group=0 --numeric-owner --mode=u+rw,go+r,go-w --transform="s|^|valdrin-live-$version/|" \
+    -f "$build/source.tar"
+tar -C "$build" -r -f "$build/source.tar" --mtime="@$epoch" --owner=0 --group=0 --numeric-owner \
+    --transform="s|^version-of-source.txt|valdrin-live-$version/version.txt|" version-of-source.txt
+gzip -n -9 <"$build/source.tar" >"$stage/source/valdrin-live-$version-source.tar.gz"
+cp "$deps/source/"* "$stage/source/"
+
+mkdir -p "$root/out"
+python3 "$root/packaging/zip_folder.py" "$stage" "$root/out/$name.zip" "$epoch"
+say "packaged out/$name.zip ($(du -k "$root/out/$name.zip" | cut -f1) KiB) in $((SECONDS - start)) s"
+printf '%s\n' "$root/out/$name.zip"

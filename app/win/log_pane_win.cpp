@@ -7,7 +7,6 @@
 #include "core/log_core.h"
 #include "core/win/text_conversion.h"
 
-
 namespace {
 
 // A multi-line edit control silently refuses text beyond its limit (about 30,000

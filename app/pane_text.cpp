@@ -35,7 +35,7 @@ bool SplitsAPair(const std::wstring& text, std::size_t at) {
 }
 }  // namespace
 
-std::wstring FitPaneText(const std::wstring& text, std::size_t limit) {
+std::wstring FitPaneText(std::wstring text, std::size_t limit) {
     if (text.size() <= limit) return text;
     const std::size_t lineEnd = text.find(L'\n');
     std::size_t headEnd = lineEnd == std::wstring::npos ? text.size() : lineEnd + 1;

@@ -24,4 +24,4 @@ constexpr const wchar_t* kPaneOmissionMarker = L"[... text left out ...]\r\n";
 // Longer text keeps its first line, or as much of it as fits in half the limit, so
 // that an error line stays recognisable; then the marker, on a line of its own; then
 // as much of the end as fits. No cut separates a surrogate pair or a CR LF.
-std::wstring FitPaneText(const std::wstring& text, std::size_t limit);
+std::wstring FitPaneText(std::wstring text, std::size_t limit);

@@ -54,7 +54,7 @@ void AppendQueuedText() {
     text.swap(g_pending.text);
     g_pending.wakeUpPosted = false;
     if (text.empty() || !g_hLogEdit) return;
-    text = FitPaneText(text, kPaneTrimTarget);  // many appends queued while the window thread was busy
+    text = FitPaneText(std::move(text), kPaneTrimTarget);  // many appends queued while the window thread was busy
     MakeRoom(text.size());
     const int length = GetWindowTextLengthW(g_hLogEdit);
     ReplacePaneRange(length, length, text.c_str());

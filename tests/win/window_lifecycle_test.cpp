@@ -22,6 +22,12 @@ std::wstring UrlLine(const LoopbackServer& server) {
     return L"[Info] Using server: http://127.0.0.1:" + std::to_wstring(server.Port()) + L"/inference\r\n";
 }
 
+// Points the window at `server`, presses Start and waits for the recording line.
+bool StartRecordingTo(AppSession& app, const LoopbackServer& server) {
+    return app.Type(IDC_PORT, std::to_wstring(server.Port())) && app.Press(IDC_START) &&
+           app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait);
+}
+
 std::string LanguageOf(const RecordedRequest& request) {
     for (const FormPart& part : request.parts) {
         if (part.name == "language") return part.content;
@@ -181,9 +187,7 @@ TEST(CloseWhileRecordingTest, StopsTheAudioFirst) {
     server.SetReply(Reply(200, R"({"text": ""})"));
     PaneDump dump;
     AppSession app(HookedProgram(), L"\"" + dump.Path() + L"\"");
-    ASSERT_TRUE(app.Type(IDC_PORT, std::to_wstring(server.Port())));
-    ASSERT_TRUE(app.Press(IDC_START));
-    ASSERT_TRUE(app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait));
+    ASSERT_TRUE(StartRecordingTo(app, server));
 
     app.Close();
     DWORD exitCode = 1;
@@ -197,9 +201,7 @@ TEST(CloseWhileRecordingTest, EndsWithinItsLimitWhenTheCaptureThreadIsStuck) {
     LoopbackServer server;
     server.SetReply(Reply(200, R"({"text": ""})"));
     AppSession app(HookedProgram());
-    ASSERT_TRUE(app.Type(IDC_PORT, std::to_wstring(server.Port())));
-    ASSERT_TRUE(app.Press(IDC_START));
-    ASSERT_TRUE(app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait));
+    ASSERT_TRUE(StartRecordingTo(app, server));
     ASSERT_TRUE(HoldCaptureThread(app));
 
     const auto closing = std::chrono::steady_clock::now();

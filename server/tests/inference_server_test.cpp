@@ -4,8 +4,6 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "server/inference_server.h"
+#include "server/tests/support/hostile_upload.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 
@@ -246,14 +245,9 @@ TEST_F(InferenceServerTest, AnswersUnknownPathsAndWrongMethodsInJson) {
 
 // Sends raw bytes and returns everything the server writes back before closing.
 std::string RawExchange(int port, const std::string& request) {
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int sock = testing::ConnectTo(port);
     std::string answer;
-    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        send(sock, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    if (sock >= 0 && send(sock, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         char buffer[4096];
         for (ssize_t count; (count = recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, count);
     }
@@ -272,6 +266,27 @@ TEST_F(InferenceServerTest, AnswersMalformedRequestsInJsonAndKeepsServing) {
     auto result = running.Client().Get("/health");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 200);
+}
+
+// However it is framed, a body that does not end is refused once the server has read
+// a bounded amount of it (far less than the client sends), and the server goes on serving.
+TEST_F(InferenceServerTest, RefusesEndlessUploadsEarly) {
+    ServerSettings settings;
+    settings.limits.max_body_bytes = 1024 * 1024;
+    settings.answer_budget = 2s;
+    settings.max_pause = 500ms;
+    RunningServer running(*pool_, settings);
+    for (const testing::HostileUpload& upload : testing::EndlessUploads()) {
+        const testing::HostileOutcome outcome = testing::SendUntilAnswered(running.server().port(), upload, 256 * 1024 * 1024);
+        const std::string status_line = "HTTP/1.1 " + std::to_string(upload.status) + " ";
+        EXPECT_EQ(outcome.answer.rfind(status_line, 0), 0u) << upload.name << ": " << outcome.answer;
+        EXPECT_NE(outcome.answer.find("\r\n\r\n{\"error\":\""), std::string::npos) << upload.name;
+        // What the server read, plus what the sockets hold and the drain after the answer.
+        EXPECT_LT(outcome.sent, 32u * 1024 * 1024) << upload.name;
+    }
+    auto result = running.Client().Post("/inference", Upload(*mp3_, "en"));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200) << result->body;
 }
 
 TEST_F(InferenceServerTest, AnswersOverlappingUploadsTogether) {
@@ -319,11 +334,12 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "zh")));
     ASSERT_TRUE(client.Get("/missing"));
     ASSERT_TRUE(client.Get("/a%0Afake%0Dline"));
+    RawExchange(running.server().port(), "BR\x1b[2JEW / HTTP/1.1\r\n\r\n");  // rejected, but logged
     // A line is logged just after its answer is sent; once Run has returned, all are.
     running.server().Stop();
     running.runner().wait();
     const auto log = running.Log();
-    ASSERT_EQ(log.size(), 5u);
+    ASSERT_EQ(log.size(), 6u);
     // Each connection has its own thread, so lines may come in any order.
     auto line_starting = [&log](const std::string& start) {
         for (const auto& line : log)
@@ -337,6 +353,7 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     EXPECT_NE(line_starting("POST /inference 422 ").find(" ms"), std::string::npos);
     EXPECT_NE(line_starting("GET /missing 404 ").find(" ms"), std::string::npos);
     EXPECT_NE(line_starting("GET /a?fake?line 404 ").find(" ms"), std::string::npos);
+    EXPECT_NE(line_starting("BR?[2JEW ").find(" 400 "), std::string::npos);
 }
 
 TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "server/answer_budget.h"
+#include "server/connection_queue.h"
 #include "server/connection_stream.h"
 #include "server/socket_platform.h"
 
@@ -28,6 +29,11 @@ constexpr std::size_t kHeadAllowance = 64 * 1024;
 constexpr std::size_t kUnparsedSlack = 1024 * 1024;
 // How long a refused client is given to stop sending before the connection closes.
 constexpr auto kDrainTime = std::chrono::seconds(1);
+// How long the light path that refuses connections in excess spends on each: to
+// read the request head, and again to drain the body.
+constexpr auto kRefusalTime = std::chrono::milliseconds(300);
+// Logged for an upload whose client left before its answer (nobody reads it).
+constexpr int kClientGoneStatus = 499;
 
 // httplib::Server that serves every connection through `serve` (one request each),
 // with a stop that also works before listening has begun: the library's own stop()
@@ -156,6 +162,12 @@ std::string FormatLogLine(const httplib::Request& req, const httplib::Response& 
     return line;
 }
 
+// Ends an upload's admission when its handling ends, however it ends.
+struct AdmissionEnd {
+    AnswerBudget& budget;
+    ~AdmissionEnd() { budget.Finish(); }
+};
+
 std::string RecognitionDetail(const Upload& upload, Seconds queued, Seconds recognition) {
     const double audio = static_cast<double>(upload.samples.size()) / kSampleRate;
     char text[160];
@@ -179,6 +191,7 @@ struct InferenceServer::Impl {
     void HandleInference(const httplib::Request& req, httplib::Response& res,
                          const httplib::ContentReader& reader);
     void Recognise(Upload& upload, httplib::Response& res);
+    void ReplyBusy(httplib::Response& res) const;
 
     RecognizerPool* pool = nullptr;  // set by Run before the first request
     const ServerSettings settings;
@@ -190,9 +203,9 @@ struct InferenceServer::Impl {
 
 void InferenceServer::Impl::Configure() {
     // Made when listening starts: enough connection threads to keep every recogniser
-    // busy and still answer health checks and refusals meanwhile.
+    // busy and still answer health checks meanwhile; the queue refuses the rest.
     http.new_task_queue = [this] {
-        return new httplib::ThreadPool(std::max(settings.connection_threads, pool->size() + 2));
+        return new ConnectionQueue(std::max(settings.connection_threads, pool->size() + 2));
     };
     // A second server on the same port fails to bind instead of sharing it.
     http.set_socket_options(MakePortExclusive);
@@ -201,9 +214,11 @@ void InferenceServer::Impl::Configure() {
     // connections would otherwise hold threads and delay shutdown.
     http.set_keep_alive_max_count(1);
 
-    http.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    http.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
         t_trace.head_read = true;
-        return httplib::Server::HandlerResponse::Unhandled;
+        if (!ConnectionQueue::current().overflow) return httplib::Server::HandlerResponse::Unhandled;
+        ReplyBusy(res);
+        return httplib::Server::HandlerResponse::Handled;
     });
     http.Get(kHealthPath, [](const httplib::Request&, httplib::Response& res) {
         ReplyJson(res, 200, {{"status", "ok"}});
@@ -232,13 +247,17 @@ void InferenceServer::Impl::Configure() {
 }
 
 void InferenceServer::Impl::ServeConnection(socket_t sock) {
-    const Clock::time_point start = Clock::now();
+    // Every wait counts from the accept, also the wait for a connection thread.
+    const ConnectionQueue::Arrival& arrival = ConnectionQueue::current();
+    // A connection that only gets refused is given little time: the light path that
+    // refuses it has one thread for all.
+    const auto allowed = arrival.overflow ? kRefusalTime : settings.answer_budget;
     // Only an upload may send more than a request head; HandleInference allows it.
-    ConnectionStream stream(sock, {kHeadAllowance, start + settings.answer_budget, settings.max_pause, settings.max_pause});
-    t_trace = RequestTrace{start, &stream, false, {}};
+    ConnectionStream stream(sock, {kHeadAllowance, arrival.accepted + allowed, settings.max_pause, settings.max_pause});
+    t_trace = RequestTrace{arrival.accepted, &stream, false, {}};
     // Connections still waiting when the server stops are closed unanswered.
     if (http.listening()) http.ServeRequest(stream);
-    stream.Drain(DrainLimit(settings.limits), Clock::now() + kDrainTime);
+    stream.Drain(DrainLimit(settings.limits), Clock::now() + (arrival.overflow ? kRefusalTime : kDrainTime));
     CloseSocket(sock);
     t_trace = RequestTrace{};
 }
@@ -252,6 +271,13 @@ void InferenceServer::Impl::HandleInference(const httplib::Request& req, httplib
         ReplyError(res, BodyTooLargeError(limits));
         return;
     }
+    // Refused before its body is read when the uploads admitted before it already
+    // take the recognisers past its answer budget.
+    if (!budget.Admit(Clock::now() - t_trace.start, pool->size())) {
+        ReplyBusy(res);
+        return;
+    }
+    const AdmissionEnd admitted{budget};
     stream.AllowBytes(limits.max_body_bytes + kHeadAllowance);
     if (!req.is_multipart_form_data()) {
         // Read the body up to the limit, to tell a body too large from one of the wrong kind.
@@ -285,28 +311,40 @@ void InferenceServer::Impl::HandleInference(const httplib::Request& req, httplib
     Recognise(std::get<Upload>(checked), res);
 }
 
+void InferenceServer::Impl::ReplyBusy(httplib::Response& res) const {
+    res.set_header("Retry-After", "5");
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "server busy: all %zu recognisers are taken and this upload could not be answered "
+                  "within %g s; try again later",
+                  pool->size(), Seconds(settings.answer_budget).count());
+    ReplyError(res, {503, message});
+}
+
 void InferenceServer::Impl::Recognise(Upload& upload, httplib::Response& res) {
-    const Clock::time_point arrived = Clock::now();
     const double audio_seconds = static_cast<double>(upload.samples.size()) / kSampleRate;
     std::optional<RecognizerPool::Lease> recognizer =
-        pool->Acquire(budget.Patience(arrived - t_trace.start, audio_seconds));
+        pool->Acquire(budget.Patience(Clock::now() - t_trace.start, audio_seconds));
     if (!recognizer) {
-        res.set_header("Retry-After", "5");
-        char message[160];
-        std::snprintf(message, sizeof message,
-                      "server busy: all %zu recognisers are taken and this upload could not be answered "
-                      "within %g s; try again later",
-                      pool->size(), Seconds(settings.answer_budget).count());
-        ReplyError(res, {503, message});
+        ReplyBusy(res);
         return;
     }
+    // Nobody waits for the answer of a client that has gone: its recognition is not
+    // started, or stopped at the next second of audio.
+    const ConnectionStream& stream = *t_trace.stream;
     const Clock::time_point started = Clock::now();
-    const std::string text = (*recognizer)->Recognize(upload.samples.data(), upload.samples.size());
+    const std::optional<std::string> text = (*recognizer)->Recognize(
+        upload.samples.data(), upload.samples.size(), [&stream] { return !stream.PeerHasLeft(); });
     recognizer.reset();
     const Seconds recognition = Clock::now() - started;
+    if (!text) {
+        t_trace.detail = "client gone, recognition skipped";
+        ReplyError(res, {kClientGoneStatus, "client closed the connection before its answer"});
+        return;
+    }
     budget.Record(audio_seconds, recognition.count());
-    t_trace.detail = RecognitionDetail(upload, started - arrived, recognition);
-    ReplyJson(res, 200, {{"text", text}});
+    t_trace.detail = RecognitionDetail(upload, started - t_trace.start, recognition);
+    ReplyJson(res, 200, {{"text", *text}});
 }
 
 InferenceServer::InferenceServer(ServerSettings settings, RequestLogger log)

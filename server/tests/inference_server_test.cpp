@@ -326,6 +326,55 @@ TEST_F(InferenceServerTest, RefusesWith503WhenNoRecognizerComesFreeInTime) {
     EXPECT_EQ(answered->status, 200) << answered->body;
 }
 
+// Behind uploads that already take the recognisers past the answer budget, an upload
+// is refused as soon as its head has come: it announces a body that it never sends.
+TEST_F(InferenceServerTest, RefusesBeforeTheBodyWhenTheUploadsAheadTakeTheBudget) {
+    ServerSettings settings;
+    settings.answer_budget = 4s;  // until measured an upload takes 3.5 s: one per worker fits
+    RunningServer running(*pool_, settings);
+    auto held_a = pool_->Acquire(1s);
+    auto held_b = pool_->Acquire(1s);
+    ASSERT_TRUE(held_a && held_b);
+    std::vector<std::future<httplib::Result>> ahead;
+    for (int i = 0; i < 2; ++i)
+        ahead.push_back(std::async(std::launch::async, [&] { return running.Client().Post("/inference", Upload(*mp3_, "en")); }));
+    while (pool_->waiting() < 2) std::this_thread::sleep_for(1ms);
+    const std::string head =
+        "POST /inference HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+        "Content-Length: 100000\r\n\r\n";
+    const testing::HostileOutcome refused =
+        testing::SendUntilAnswered(running.server().port(), {"head only", head, "", 0ms, 503}, 1);
+    EXPECT_EQ(refused.answer.rfind("HTTP/1.1 503 ", 0), 0u) << refused.answer;
+    EXPECT_NE(refused.answer.find("Retry-After: 5\r\n"), std::string::npos) << refused.answer;
+    held_a.reset();
+    held_b.reset();
+    for (auto& upload : ahead) upload.wait();
+}
+
+// An upload whose client has gone while it waited for a recogniser is not recognised.
+TEST_F(InferenceServerTest, SkipsTheRecognitionOfAClientThatHasGone) {
+    RunningServer running(*pool_, {});
+    auto held_a = pool_->Acquire(1s);
+    auto held_b = pool_->Acquire(1s);
+    ASSERT_TRUE(held_a && held_b);
+    const std::string body = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.mp3\"\r\n\r\n" +
+                             *mp3_ + "\r\n--XyZ--\r\n";
+    const std::string request = "POST /inference HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                "Content-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body;
+    const int sock = testing::ConnectTo(running.server().port());
+    ASSERT_EQ(send(sock, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    while (pool_->waiting() == 0) std::this_thread::sleep_for(1ms);
+    close(sock);
+    held_a.reset();
+    running.server().Stop();
+    running.runner().wait();
+    const auto log = running.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("POST /inference 499 ", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find("client gone, recognition skipped"), std::string::npos) << log[0];
+}
+
 TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     RunningServer running(*pool_, {});
     auto client = running.Client();

@@ -1,6 +1,7 @@
 #include "server/answer_budget.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace speech_server {
 namespace {
@@ -22,10 +23,12 @@ AnswerBudget::Duration AnswerBudget::Patience(Duration elapsed, double audio_sec
 
 bool AnswerBudget::Admit(Duration elapsed, std::size_t workers) {
     std::lock_guard<std::mutex> lock(mutex_);
-    // Its recognition starts once all but workers - 1 of those ahead have finished,
-    // which the workers do together at workers / upload_seconds_ per second.
-    const double finishing_first = static_cast<double>(admitted_ + 1) - static_cast<double>(workers);
-    const double wait = std::max(0.0, finishing_first) * upload_seconds_ / static_cast<double>(workers);
+    // Its recognition starts once all but workers - 1 of those ahead have finished.
+    // Counted in whole rounds of one upload per worker, as if those running had just
+    // begun: a wait that runs longer than foreseen ends in a late refusal.
+    const std::size_t behind_running = admitted_ + 1 > workers ? admitted_ + 1 - workers : 0;
+    const double rounds = std::ceil(static_cast<double>(behind_running) / static_cast<double>(workers));
+    const double wait = rounds * upload_seconds_;
     const std::chrono::duration<double> answer = elapsed + std::chrono::duration<double>(wait + upload_seconds_);
     // A recogniser that would stand idle is used however late it is.
     if (admitted_ >= workers && answer > budget_) return false;

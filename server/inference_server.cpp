@@ -330,7 +330,7 @@ void InferenceServer::Impl::Recognise(Upload& upload, httplib::Response& res) {
         return;
     }
     // Nobody waits for the answer of a client that has gone: its recognition is not
-    // started, or stopped at the next second of audio.
+    // started, or stopped at the next quarter second of audio.
     const ConnectionStream& stream = *t_trace.stream;
     const Clock::time_point started = Clock::now();
     const std::optional<std::string> text = (*recognizer)->Recognize(

@@ -63,7 +63,7 @@ std::string SpeechRecognizer::Recognize(const std::int16_t* samples, std::size_t
 
 std::optional<std::string> SpeechRecognizer::Recognize(const std::int16_t* samples, std::size_t count,
                                                        const std::function<bool()>& keep_going) {
-    constexpr std::size_t kSliceSamples = 16000;
+    constexpr std::size_t kSliceSamples = 4000;  // a quarter of a second
     ps_decoder_t* ps = decoder_->decoder;
     if (ps_start_utt(ps) < 0) throw std::runtime_error("recogniser could not start an utterance");
     int processed = 0;

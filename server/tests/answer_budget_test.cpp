@@ -29,7 +29,7 @@ TEST(AnswerBudget, FollowsMeasuredRecognitionSpeed) {
 
 TEST(AnswerBudget, AdmitsOnlyWhatCanBeAnsweredBehindTheUploadsAhead) {
     AnswerBudget budget(14s, 0.5, 7);  // 3.5 s per upload until measured
-    // On 2 workers the n-th upload ahead adds 1.75 s: 3.5 + 6 × 1.75 = 14 s for the 8th.
+    // On 2 workers each two uploads ahead add a round of 3.5 s: the 8th waits three.
     int admitted = 0;
     while (admitted < 20 && budget.Admit(0s, 2)) ++admitted;
     EXPECT_EQ(admitted, 8);

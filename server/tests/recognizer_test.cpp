@@ -53,11 +53,11 @@ TEST_F(RecognizerTest, TranscribesReadSpeechWithinTheModelsErrorRate) {
     EXPECT_LT(rate, 0.45);
 }
 
-TEST_F(RecognizerTest, StopsAtTheNextSecondWhenToldAndStaysUsable) {
-    const auto samples = testing::GoForwardSamples();  // about 2.5 s: three slices
+TEST_F(RecognizerTest, StopsAtTheNextSliceWhenToldAndStaysUsable) {
+    const auto samples = testing::GoForwardSamples();  // about 2.9 s: twelve slices
     int asked = 0;
     EXPECT_EQ(recognizer_->Recognize(samples.data(), samples.size(), [&asked] { return ++asked < 2; }), std::nullopt);
-    EXPECT_EQ(asked, 2) << "asked before each second of audio, and not after stopping";
+    EXPECT_EQ(asked, 2) << "asked before each slice of audio, and not after stopping";
     EXPECT_EQ(recognizer_->Recognize(samples.data(), samples.size(), [] { return true; }), testing::kGoForwardText);
 }
 

@@ -97,7 +97,7 @@ UploadError ReadFailure(ConnectionStream::Cut cut, int library_status, const Ser
     case ConnectionStream::Cut::kTooSlow: {
         char message[160];
         std::snprintf(message, sizeof message,
-                      "upload not received in time: a request must arrive within %g s, with no pause over %g s",
+                      "request not received in time: it must arrive within %g s, with no pause over %g s",
                       Seconds(settings.answer_budget).count(), Seconds(settings.max_pause).count());
         return {408, message};
     }

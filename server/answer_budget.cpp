@@ -30,10 +30,8 @@ bool AnswerBudget::Admit(Duration elapsed, std::size_t workers) {
     const double rounds = std::ceil(static_cast<double>(behind_running) / static_cast<double>(workers));
     const double wait = rounds * upload_seconds_;
     const std::chrono::duration<double> answer = elapsed + std::chrono::duration<double>(wait + upload_seconds_);
-    // A recogniser that would stand idle is used however late it is. Beyond one
-    // upload waiting per worker, a longer queue would not keep the recognisers any
-    // busier, only make its wait harder to foresee.
-    if (admitted_ >= workers && (answer > budget_ || admitted_ >= 2 * workers)) return false;
+    // A recogniser that would stand idle is used however late it is.
+    if (admitted_ >= workers && answer > budget_) return false;
     ++admitted_;
     return true;
 }

@@ -25,9 +25,8 @@ public:
 
     // Admits an upload that arrived `elapsed` ago, before its body is read, when it
     // can still be answered within the budget behind the uploads admitted earlier
-    // and not yet finished, on `workers` recognisers, and at most one upload per
-    // worker would wait; always while fewer than `workers` are admitted. An admitted
-    // upload must be ended with Finish.
+    // and not yet finished, on `workers` recognisers; always while fewer than
+    // `workers` are admitted. An admitted upload must be ended with Finish.
     bool Admit(Duration elapsed, std::size_t workers);
     void Finish();
     std::size_t admitted() const;

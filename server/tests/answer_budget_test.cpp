@@ -29,14 +29,14 @@ TEST(AnswerBudget, FollowsMeasuredRecognitionSpeed) {
 
 TEST(AnswerBudget, AdmitsOnlyWhatCanBeAnsweredBehindTheUploadsAhead) {
     AnswerBudget budget(14s, 0.5, 7);  // 3.5 s per upload until measured
-    // On 2 workers two run and at most one more per worker waits, a round of 3.5 s.
+    // On 2 workers each two uploads ahead add a round of 3.5 s: the 8th waits three.
     int admitted = 0;
     while (admitted < 20 && budget.Admit(0s, 2)) ++admitted;
-    EXPECT_EQ(admitted, 4);
-    EXPECT_EQ(budget.admitted(), 4u);
+    EXPECT_EQ(admitted, 8);
+    EXPECT_EQ(budget.admitted(), 8u);
     budget.Finish();
-    EXPECT_FALSE(budget.Admit(8s, 2)) << "what waited before counts too: 8 + 3.5 + 3.5 s";
-    EXPECT_TRUE(budget.Admit(7s, 2));
+    EXPECT_FALSE(budget.Admit(1s, 2)) << "what waited before counts too: 1 + 3 × 3.5 + 3.5 s";
+    EXPECT_TRUE(budget.Admit(0s, 2));
     AnswerBudget slow(14s, 1.0, 7);  // 7 s per upload
     EXPECT_TRUE(slow.Admit(20s, 2)) << "an idle recogniser is used however late";
     EXPECT_TRUE(slow.Admit(20s, 2));

@@ -69,9 +69,13 @@ void LayOut(HWND window) {
             case Placement::FollowEdges:
                 if (control) MoveWindow(control, c.x, c.y, width - c.x - kEdgeMargin, height - c.y - kEdgeMargin, TRUE);
                 break;
-            case Placement::RightEdge:
-                if (control) MoveWindow(control, width - c.width - kRightEdgeMargin, c.y, c.width, c.height, TRUE);
+            case Placement::RightEdge: {
+                // A narrow window squeezes the bar rather than putting it over the top row.
+                const int x = std::max(width - c.width - kRightEdgeMargin, TopRowEnd());
+                const int fitted = std::max(0, std::min(c.width, width - kRightEdgeMargin - x));
+                if (control) MoveWindow(control, x, c.y, fitted, c.height, TRUE);
                 break;
+            }
             case Placement::TopRow:
                 if (topRowX < 0) topRowX = c.x;
                 if (control) MoveWindow(control, topRowX, c.y, c.width, c.height, TRUE);

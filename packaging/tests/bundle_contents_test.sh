@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the release zip holds: every file a user needs, exes that import only DLLs every
-# Windows 10 and 11 has, no build folder named inside them, and a licence section for
-# every part linked in.
+# Windows 10 and 11 has and carry the application manifest (exe_manifest.py), no build
+# folder named inside them, and a licence section for every part linked in.
 #
 #   bundle_contents_test.sh ZIP
 set -euo pipefail
@@ -37,6 +37,11 @@ for exe in valdrin-live.exe valdrin-server.exe; do
   for dll in $imports; do
     [[ " $(tr -s ' \n' ' ' <<<"$ALLOWED_DLLS") " == *" $dll "* ]] || fail "$exe imports $dll"
   done
+  if "$MINGW_TRIPLET-windres" -J coff -i "$work/$exe" -O res -o "$work/$exe.res"; then
+    python3 "$root/packaging/tests/exe_manifest.py" "$work/$exe.res" || fail "$exe: its manifest (above)"
+  else
+    fail "$exe: no resources"
+  fi
   for path in "$root" "$(valdrin_cache_dir)"; do
     ! grep -qaF -- "$path" "$work/$exe" || fail "$exe names the build path $path"
   done

@@ -37,7 +37,7 @@ SERVER_PACKAGES=(libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocket
 
 # Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), of
 # fetching and building Debian's sources of the libraries built for MinGW, and of the
-# release bundle (its icon, its tests; python3 for the XML parser of the manifest check).
+# release bundle (its icon, its tests; python3 for the manifest's XML check).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
                   cmake make patch xz-utils bzip2 dpkg-dev autoconf automake libtool bison
                   googletest libcpp-httplib-dev nlohmann-json3-dev

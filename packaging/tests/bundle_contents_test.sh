@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What the release zip holds: every file a user needs, exes that import only DLLs every
-# Windows 10 and 11 has and carry the application manifest (exe_manifest.py), no build
+# Windows 10 and 11 has and carry the application manifest, no build
 # folder named inside them, and a licence section for every part linked in.
 #
 #   bundle_contents_test.sh ZIP
@@ -37,11 +37,14 @@ for exe in valdrin-live.exe valdrin-server.exe; do
   for dll in $imports; do
     [[ " $(tr -s ' \n' ' ' <<<"$ALLOWED_DLLS") " == *" $dll "* ]] || fail "$exe imports $dll"
   done
-  if "$MINGW_TRIPLET-windres" -J coff -i "$work/$exe" -O res -o "$work/$exe.res"; then
-    python3 "$root/packaging/tests/exe_manifest.py" "$work/$exe.res" || fail "$exe: its manifest (above)"
-  else
-    fail "$exe: no resources"
-  fi
+  # Resource 1 of type RT_MANIFEST (24), and the exe holds cmake/app.manifest, well-formed.
+  "$MINGW_TRIPLET-windres" -J coff -i "$work/$exe" -O rc -o "$work/$exe.rc" && grep -q '^1 24 ' "$work/$exe.rc" ||
+    fail "$exe has no manifest resource 1"
+  python3 -c 'import sys, xml.etree.ElementTree as xml
+manifest = open(sys.argv[1], "rb").read()
+xml.fromstring(manifest)
+sys.exit(manifest not in open(sys.argv[2], "rb").read())' "$root/cmake/app.manifest" "$work/$exe" ||
+    fail "$exe does not hold cmake/app.manifest, or that is not well-formed XML"
   for path in "$root" "$(valdrin_cache_dir)"; do
     ! grep -qaF -- "$path" "$work/$exe" || fail "$exe names the build path $path"
   done

@@ -1,5 +1,5 @@
-// The test's side of tests/win/device_lost.sh, which stops and starts the test bed's
-// audio server when a test asks, while that test's program keeps running.
+// The test's side of tests/win/device_lost.sh, which stops ("stop") and starts ("start")
+// the test bed's audio server when asked, while the program under test keeps running.
 #pragma once
 
 #include <windows.h>
@@ -9,30 +9,21 @@
 #include <fstream>
 #include <string>
 
-// Whether the test runs under device_lost.sh, the only one that can switch the server.
-inline bool AudioSwitchAvailable() { return std::getenv("VALDRIN_AUDIO_SWITCH") != nullptr; }
+inline const char* AudioSwitchFolder() { return std::getenv("VALDRIN_AUDIO_SWITCH"); }
 
-// Asks for "stop" or "start"; the script acts within 50 ms.
+// Asks for `request`; the script acts within 50 ms.
 inline void AskAudioSwitch(const std::string& request) {
-    const char* folder = std::getenv("VALDRIN_AUDIO_SWITCH");
-    if (folder) std::ofstream(std::string(folder) + "\\" + request) << request << "\n";
+    if (AudioSwitchFolder()) std::ofstream(std::string(AudioSwitchFolder()) + "\\" + request) << request;
 }
 
-// Waits until the request is done: true once the audio server has ended or answers
-// again, false after `timeout` or outside device_lost.sh.
+// True once the request is done (the server has ended, or answers again); false after
+// `timeout` or outside device_lost.sh.
 inline bool AudioSwitchDone(const std::string& request, std::chrono::milliseconds timeout) {
-    const char* folder = std::getenv("VALDRIN_AUDIO_SWITCH");
-    if (!folder) return false;
-    const std::string done = std::string(folder) + "\\" + request + "-done";
+    const std::string done = std::string(AudioSwitchFolder() ? AudioSwitchFolder() : "") + "\\" + request + "-done";
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (!AudioSwitchFolder() || std::chrono::steady_clock::now() >= deadline) return false;
         Sleep(5);
     }
     return true;
-}
-
-inline bool SwitchAudioServer(const std::string& request, std::chrono::milliseconds timeout) {
-    AskAudioSwitch(request);
-    return AudioSwitchDone(request, timeout);
 }

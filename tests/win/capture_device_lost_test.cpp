@@ -17,12 +17,13 @@ constexpr const char* kDeviceLost = "[Error] Capture device lost hr=0x";
 std::atomic<int> g_lossCalls{0};
 
 TEST_F(CaptureTest, LostDeviceIsReportedOnceAndEndsTheCaptureThread) {
-    ASSERT_TRUE(AudioSwitchAvailable()) << "run through tests/win/device_lost.sh, which stops the audio server";
+    ASSERT_TRUE(AudioSwitchFolder()) << "run through tests/win/device_lost.sh, which stops the audio server";
     g_capture.onStreamLost = [] { ++g_lossCalls; };
 
     ASSERT_TRUE(StartAndAwaitPackets());
     EXPECT_FALSE(g_capture.streamLost);
-    ASSERT_TRUE(SwitchAudioServer("stop", milliseconds(20000)));
+    AskAudioSwitch("stop");
+    ASSERT_TRUE(AudioSwitchDone("stop", milliseconds(20000)));
     // The thread ends by itself, and only after it has said why.
     ASSERT_TRUE(WaitUntil([] { return WaitForSingleObject(g_capture.captureThread, 0) == WAIT_OBJECT_0; },
                           milliseconds(10000)))

@@ -37,12 +37,12 @@ SERVER_PACKAGES=(libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocket
 
 # Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), of
 # fetching and building Debian's sources of the libraries built for MinGW, and of the
-# release bundle (its icon, its tests).
+# release bundle (its icon, its tests; python3 for the manifest's XML check).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
                   cmake make patch xz-utils bzip2 dpkg-dev autoconf automake libtool bison
                   googletest libcpp-httplib-dev nlohmann-json3-dev
                   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
-                  pulseaudio pulseaudio-utils python3-minimal unzip)
+                  pulseaudio pulseaudio-utils python3-minimal python3 unzip)
 MINGW_TRIPLET=x86_64-w64-mingw32
 MINGW_CC=$MINGW_TRIPLET-gcc-posix
 MINGW_CXX=$MINGW_TRIPLET-g++-posix

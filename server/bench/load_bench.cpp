@@ -14,8 +14,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "server/bench/server_child.h"
@@ -88,7 +88,7 @@ LoadFigures Summarise(const std::vector<UploadResult>& results, const std::vecto
     LoadFigures figures;
     std::vector<double> answered, refused, answer_times;
     for (const UploadResult& result : results) {
-        if (result.status == 200) {
+        if (result.complete && result.status == 200) {
             answered.push_back(result.seconds);
             answer_times.push_back(result.finished());
         } else if (result.status == 503) {
@@ -133,7 +133,8 @@ double MeasureCapacity(const std::string& exe, const std::string& chunk) {
     const auto results = clients.RunClosedLoop(kCapacityClients, kCapacitySeconds);
     const auto recognitions = CollectRecognitions(server, clients);
     int answered = 0;
-    for (const UploadResult& result : results) answered += result.status == 200 && result.finished() <= kCapacitySeconds;
+    for (const UploadResult& result : results)
+        answered += result.complete && result.status == 200 && result.finished() <= kCapacitySeconds;
     double recognition = 0;
     for (const Recognition& r : recognitions) recognition += r.seconds;
     std::printf("capacity: %d clients posting back to back for %.0f s: %d answered, %.2f uploads/s "
@@ -143,26 +144,8 @@ double MeasureCapacity(const std::string& exe, const std::string& chunk) {
     return answered / kCapacitySeconds;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const double seconds = argc > 2 ? std::atof(argv[2]) : 60;
-    if (argc < 2 || argc > 3 || seconds < kChunkSeconds) {
-        std::fprintf(stderr, "usage: %s PATH/TO/valdrin-server [SECONDS PER LOAD >= 7, default 60]\n", argv[0]);
-        return 2;
-    }
-    curl_global_init(CURL_GLOBAL_ALL);
-    const std::string exe = argv[1];
-    const std::string chunk = SpeechChunk();
-    std::printf("chunk: %.0f s of LibriVox speech, %zu bytes of MP3; each load runs %.0f s\n", kChunkSeconds,
-                chunk.size(), seconds);
-    PrintMachineLoad("at the start");
-    const double capacity = MeasureCapacity(exe, chunk);
-    if (capacity <= 0) {
-        std::fprintf(stderr, "the server answered nothing: no capacity to measure against\n");
-        return 1;
-    }
-
+// One row per load, then the goals.
+void RunLoads(const std::string& exe, const std::string& chunk, double capacity, double seconds) {
     std::printf("\n| load | clients | offered/s | answered within 15 s | goodput of capacity | client gave up "
                 "| 503 refusals | p95 time to 503 | p95 of the answered | other failures "
                 "| recognitions for gone clients (share of recognition time) |\n"
@@ -175,9 +158,10 @@ int main(int argc, char** argv) {
         const auto results = clients.RunOpenLoop(count, kChunkSeconds, seconds);
         const LoadFigures f = Summarise(results, CollectRecognitions(server, clients));
         const double goodput = f.answered / seconds / capacity;
-        std::printf("| %.1fx | %d | %.2f | %d of %zu | %.0f %% | %d | %d | %s | %s | %d | %d of %d (%.0f %%) |\n", load,
-                    count, count / kChunkSeconds, f.answered, results.size(), 100 * goodput, f.gave_up, f.refused,
-                    SecondsText(f.refusal_p95).c_str(), SecondsText(f.answered_p95).c_str(), f.failed, f.for_nobody, f.recognitions,
+        std::printf("| %.1fx | %d | %.2f | %d of %zu | %.0f %% | %d | %d | %s | %s | %d | %d of %d (%.0f %%) |\n",
+                    load, count, count / kChunkSeconds, f.answered, results.size(), 100 * goodput, f.gave_up,
+                    f.refused, SecondsText(f.refusal_p95).c_str(), SecondsText(f.answered_p95).c_str(), f.failed,
+                    f.for_nobody, f.recognitions,
                     f.recognition_seconds > 0 ? 100 * f.wasted_seconds / f.recognition_seconds : 0.0);
         std::fflush(stdout);
         if (load >= 2) goodput_kept = goodput_kept && goodput >= 0.9;
@@ -189,7 +173,35 @@ int main(int argc, char** argv) {
     std::printf("\ngoals: goodput >= 90 %% of capacity at 2x and 4x: %s; every refusal within 1 s: %s; "
                 "no recognition for a client that has gone: %s; nothing refused at 0.5x and 1x: %s\n",
                 verdict(goodput_kept), verdict(refusals_quick), verdict(none_for_nobody), verdict(light_unrefused));
-    PrintMachineLoad("at the end");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 60;
+    if (argc < 2 || argc > 3 || !(seconds >= kChunkSeconds && seconds <= 3600)) {
+        std::fprintf(stderr, "usage: %s PATH/TO/valdrin-server [SECONDS PER LOAD, 7 to 3600, default 60]\n", argv[0]);
+        return 2;
+    }
+    curl_global_init(CURL_GLOBAL_ALL);
+    int status = 0;
+    try {
+        const std::string chunk = SpeechChunk();
+        std::printf("chunk: %.0f s of LibriVox speech, %zu bytes of MP3; each load runs %.0f s\n", kChunkSeconds,
+                    chunk.size(), seconds);
+        PrintMachineLoad("at the start");
+        const double capacity = MeasureCapacity(argv[1], chunk);
+        if (capacity > 0) {
+            RunLoads(argv[1], chunk, capacity, seconds);
+            PrintMachineLoad("at the end");
+        } else {
+            std::fprintf(stderr, "the server answered nothing: no capacity to measure against\n");
+            status = 1;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "load_bench: %s\n", e.what());
+        status = 1;
+    }
     curl_global_cleanup();
-    return 0;
+    return status;
 }

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -41,16 +43,17 @@ ServerChild::ServerChild(const std::string& exe) {
         throw std::runtime_error("cannot start " + exe);
     }
     const auto deadline = Clock::now() + std::chrono::minutes(1);
+    std::string said;
     while (port_ == 0 && Clock::now() < deadline && ReadLog(1000)) {
-        for (const LogLine& line : lines_) {
+        for (const LogLine& line : TakeLines()) {
+            said += line.text + "\n";
             const auto at = line.text.find(kListening);
-            if (at != std::string::npos) port_ = std::stoi(line.text.substr(at + std::char_traits<char>::length(kListening)));
+            if (at != std::string::npos) port_ = std::atoi(line.text.c_str() + at + std::strlen(kListening));
         }
     }
-    lines_.clear();
-    if (port_ == 0) {
+    if (port_ <= 0) {
         Stop();
-        throw std::runtime_error(exe + " did not start listening: " + partial_);
+        throw std::runtime_error(exe + " did not start listening within a minute:\n" + said + partial_);
     }
 }
 

@@ -88,8 +88,11 @@ int UploadClients::Pump(Clock::time_point until) {
         curl_easy_getinfo(easy, CURLINFO_PRIVATE, &index);
         UploadResult& result = results_[reinterpret_cast<std::uintptr_t>(index)];
         result.seconds = SinceStart(Clock::now()) - result.sent;
+        result.complete = message->data.result == CURLE_OK;
         result.gave_up = message->data.result == CURLE_OPERATION_TIMEDOUT;
-        if (message->data.result == CURLE_OK) curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &result.status);
+        // A refusal sent before the whole body was read may end the transfer with a send
+        // error, yet its status arrived.
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &result.status);
         Transfer& transfer = transfers_[reinterpret_cast<std::uintptr_t>(index)];
         curl_multi_remove_handle(multi_, easy);
         curl_easy_cleanup(easy);

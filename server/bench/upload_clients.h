@@ -16,7 +16,8 @@ struct UploadResult {
     double sent = 0;     // seconds since the run began
     double seconds = 0;  // until the answer or the failure
     long status = 0;     // HTTP status; 0 without an answer
-    bool gave_up = false;  // the 15 s limit passed
+    bool complete = false;  // the transfer ended without error
+    bool gave_up = false;   // the 15 s limit passed
     double finished() const { return sent + seconds; }
 };
 

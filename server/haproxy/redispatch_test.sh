@@ -4,7 +4,8 @@
 # real speech through it. No upload may be lost:
 #   1. beside a server that refuses every upload with 503, each is answered by the other,
 #      a 30 s chunk too (only a request that fits HAProxy's buffer can be sent again; its
-#      speech is short, so that its recognition stays well inside the tool's 15 s);
+#      speech is short, so that its recognition stays well inside the tool's 15 s), and
+#      still when that server has stopped and its port refuses connections;
 #   2. with two real servers, one killed by its PID while it recognises, every upload in
 #      flight and after is answered by the one left.
 #
@@ -60,11 +61,15 @@ sox "${clips[1]}" "$long" pad 0 27.01
 port_a=$(free_port) port_b=$(free_port) port_busy=$(free_port)
 start a "$port_a" "$server_exe" --host 127.0.0.1 --port "$port_a"
 start busy "$port_busy" python3 "$here/refusing_server.py" "$port_busy"
+pid_busy=${pids[-1]}
 
 balance refusing "127.0.0.1:$port_a" "127.0.0.1:$port_busy"
 for clip in "${clips[@]:0:3}" "$long"; do post "$clip"; done
 [ "$(awk '$1 > 200000' "$work/busy.log" | wc -l)" -ge 1 ] || fail "the 30 s chunk never met the refusing server"
 log "$(wc -l <"$work/busy.log") refusals of 4 uploads re-dispatched, the 30 s chunk among them"
+# Round robin offers it the next upload too, before its checks can tell it has stopped.
+{ kill "$pid_busy" && wait "$pid_busy"; } 2>/dev/null || true
+post "${clips[1]}"
 kill "$(cat "$work/haproxy-refusing.pid")" && rm "$work/haproxy-refusing.pid"
 
 start b "$port_b" "$server_exe" --host 127.0.0.1 --port "$port_b"

@@ -16,6 +16,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../testbed/speech_helpers.sh"
 server_exe=$1 post_wav=$2
+PATH=$PATH:/usr/sbin  # haproxy's place, outside an ordinary user's PATH
 work=$(mktemp -d /tmp/valdrin-haproxy.XXXXXX)
 pids=()
 

@@ -31,9 +31,10 @@ apt_get() {
 NATIVE_PACKAGES=(cmake g++ make pkg-config libcurl4-openssl-dev libmp3lame-dev nlohmann-json3-dev
                  libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libcpp-httplib-dev)
 
-# Packages of the local recognition server, its tests and the end-to-end test's speech.
+# Packages of the local recognition server, its tests (HAProxy in front of two servers)
+# and the end-to-end test's speech.
 SERVER_PACKAGES=(libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx-testdata
-                 libcpp-httplib-dev libmpg123-dev nlohmann-json3-dev curl python3-minimal sox)
+                 libcpp-httplib-dev libmpg123-dev nlohmann-json3-dev curl python3-minimal sox haproxy)
 
 # Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), of
 # fetching and building Debian's sources of the libraries built for MinGW, and of the

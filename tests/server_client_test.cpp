@@ -6,13 +6,19 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+#include <nlohmann/json.hpp>
 
 #include "core/settings.h"
 #include "tests/support/curl_environment.h"
 #include "tests/support/loopback_server.h"
+#include "transcribe/server_answer.h"
 #include "transcribe/server_client.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #ifdef __linux__
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -46,6 +52,26 @@ std::vector<std::uint8_t> AwkwardMp3(std::size_t size) {
 }
 
 std::string AsString(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The stack the calling thread has reserved, under Windows; 0 elsewhere.
+std::size_t ThreadStackBytes() {
+#ifdef _WIN32
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    return high - low;
+#else
+    return 0;
+#endif
+}
+
+// `open` `depth` times, then `inner`, then `close` `depth` times.
+std::string Nested(std::size_t depth, const std::string& open, const std::string& inner, const std::string& close) {
+    std::string nested;
+    for (std::size_t i = 0; i < depth; ++i) nested += open;
+    nested += inner;
+    for (std::size_t i = 0; i < depth; ++i) nested += close;
+    return nested;
+}
 
 class ServerClientTest : public ::testing::Test {
 protected:
@@ -200,6 +226,47 @@ TEST_F(ServerClientTest, InvalidUnicodeInsideJsonIsRejected) {
                                     std::string(R"({"text":"\ud800"})"), std::string(R"(["\udc00x"])")}) {
         SCOPED_TRACE("answer: " + body);
         ExpectFailure(PostAnsweredWith(200, body), "Invalid JSON from server");
+    }
+}
+
+// Each answer is read on a thread of its own, as a worker reads it: under Windows that
+// is the 2 MiB stack the exe reserves. Up to the limit an answer is read as usual; one
+// level more is unreadable, wherever it sits and whatever else the answer holds.
+TEST_F(ServerClientTest, DeepAnswersAreBoundedOnAWorkerStack) {
+    const std::size_t limit = kMaxAnswerDepth;
+    const std::string serialised = "(serialised)", invalid = "(invalid)", segments = R"({"segments":[{"text":"a"},)";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {Nested(limit, "[", "", "]"), serialised},
+        {Nested(limit + 1, "[", "", "]"), invalid},
+        {Nested(limit, R"({"a":)", "1", "}"), serialised},
+        {Nested(limit + 1, R"({"a":)", "1", "}"), invalid},
+        {R"({"segments":)" + Nested(limit - 1, "[", "", "]") + "}", serialised},
+        {R"({"segments":)" + Nested(limit, "[", "", "]") + "}", invalid},
+        {segments + Nested(limit - 2, "[", "", "]") + "]}", "a"},
+        {segments + Nested(limit - 1, "[", "", "]") + "]}", invalid},
+        {R"({"text":)" + Nested(limit - 1, "[", R"("x")", "]") + "}", serialised},
+        {R"({"text":)" + Nested(limit, "[", R"("x")", "]") + "}", invalid},
+        {R"({"text":"a","z":)" + Nested(limit, "{\"a\":", "1", "}") + "}", invalid},
+        {R"({"text":"\"[{)" + std::string(2 * limit, '[') + R"("})", "\"[{" + std::string(2 * limit, '[')},
+        {Nested(kMaxResponseBytes / 2, "[", "", "]"), invalid},
+        {std::string(kMaxResponseBytes, '['), invalid},
+    };
+    for (const auto& [body, transcript] : cases) {
+        SCOPED_TRACE("answer: " + body.substr(0, 300));
+        server_.SetReply({200, body});
+        Outcome outcome;
+        std::size_t stackBytes = 0;
+        std::thread([&] {
+            stackBytes = ThreadStackBytes();
+            outcome = Post();
+        }).join();
+        EXPECT_LE(stackBytes, std::size_t{2} << 20);
+        if (transcript == invalid) {
+            ExpectFailure(outcome, "Invalid JSON from server");
+        } else {
+            EXPECT_TRUE(outcome.ok);
+            EXPECT_EQ(outcome.text, transcript == serialised ? nlohmann::json::parse(body).dump(2) : transcript);
+        }
     }
 }
 

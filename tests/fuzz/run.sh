@@ -17,7 +17,9 @@ seed() { printf '\0%s' "$2" >"$corpus/seed-$1"; }
 seed text '{"text":"hello"}'
 seed segments '{"text":null,"segments":[{"text":" a"},{"text":""},1,{"text":"b"}]}'
 seed serialised '{"b":[true,false,null,-1.5e3],"a":{"x":"\u00e9"}}'
-seed deep "$(printf '[%.0s' {1..130})$(printf ']%.0s' {1..130})"
+# Nested at the bound, and deeper than a worker's stack would survive without it.
+seed limit "$(printf '{"a":%.0s' {1..32})1$(printf '}%.0s' {1..32})"
+seed deep "$(printf '[%.0s' {1..5000})$(printf ']%.0s' {1..5000})"
 seed strings '["[{\"", "\\\\[["]'
 printf '\x0f%s' 'not found' >"$corpus/seed-status"
 

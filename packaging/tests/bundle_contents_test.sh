@@ -20,7 +20,8 @@ ALLOWED_DLLS="KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll ole32.dll OLEAUT32.dl
 REQUIRED="valdrin-live.exe valdrin-server.exe start-server.cmd README.txt LICENSE
           THIRD-PARTY-NOTICES.txt model/en-us/en-us.lm.bin model/en-us/cmudict-en-us.dict
           model/en-us/en-us/mdef model/en-us/en-us/means source/valdrin-live-*-source.tar.gz
-          source/lame_*.dsc source/mpg123_*.dsc"
+          source/curl_*.dsc source/lame_*.dsc source/nlohmann-json3_*.dsc source/mpg123_*.dsc
+          source/valdrin-server-relink/link.sh source/valdrin-server-relink/libsphinxbase.a"
 # Sections of THIRD-PARTY-NOTICES.txt, one per part linked in (and the model).
 SECTIONS=("libcurl" "LAME (libmp3lame)" "libmpg123" "sphinxbase" "pocketsphinx and its US English model"
           "cpp-httplib" "nlohmann-json" "MinGW-w64 runtime and winpthreads" "libstdc++ and libgcc (GCC)")
@@ -45,8 +46,14 @@ done
 for section in "${SECTIONS[@]}"; do
   grep -qxF -- "$section"$'\r' "$work/THIRD-PARTY-NOTICES.txt" || fail "no licence section \"$section\""
 done
-grep -qF 'GNU LESSER GENERAL PUBLIC LICENSE' "$work/THIRD-PARTY-NOTICES.txt" || fail "no LGPL text"
-grep -qF 'GCC RUNTIME LIBRARY EXCEPTION' "$work/THIRD-PARTY-NOTICES.txt" || fail "no GCC runtime exception"
+# Licence texts, and the terms stated in the notices, the README and valdrin-live.exe.
+for text in 'GNU LESSER GENERAL PUBLIC LICENSE' 'GCC RUNTIME LIBRARY EXCEPTION' 'common-licenses/GPL-2 (from Debian)' \
+            'common-licenses/GPL-3 (from Debian)' 'valdrin-live.exe is distributed under the GNU General Public License'; do
+  grep -qF -- "$text" "$work/THIRD-PARTY-NOTICES.txt" || fail "the notices lack \"$text\""
+done
+grep -qF 'GNU General Public License' "$work/README.txt" || fail "README.txt states no GPL terms"
+python3 -c 'import sys; sys.exit(sys.argv[2].encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
+  "$work/valdrin-live.exe" "GNU GPL version 3 or later" || fail "valdrin-live.exe's version resource names no GPL"
 
 [ "$failures" -eq 0 ] || exit 1
 printf 'bundle contents: passed (%s files, %s KiB)\n' "$(wc -l <<<"$listing")" "$(du -k "$zip" | cut -f1)" >&2

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The release zip alone rebuilds its exes: unpacked into an empty folder, its source
+# folder and relink kit give valdrin-live.exe and valdrin-server.exe byte for byte, with
+# no network and no apt-get (only the installed toolchain). Also: a pinned source
+# version that Debian's archive does not serve stops the set-up, naming it.
+#
+#   rebuild_from_zip_test.sh ZIP
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh"
+root=$(project_root)
+zip=$(realpath "$1")
+work=$(mktemp -d /tmp/valdrin-rebuild.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fail() { say "rebuild from zip: FAILED: $*"; exit 1; }
+
+unpinned=$( (source "$root/scripts/setup-windows.sh" && SOURCE_PACKAGES=(lame=0.0-0) && dsc_lines) 2>&1) &&
+  fail "an unserved version was accepted"
+[[ $unpinned == *"source package lame version 0.0-0"* ]] || fail "unclear refusal: $unpinned"
+
+mkdir "$work/zip" "$work/no-fetch"
+unzip -q "$zip" -d "$work/zip"
+tar -xzf "$work/zip/source/"valdrin-live-*-source.tar.gz -C "$work"
+printf '#!/bin/sh\necho "$0: nothing may be fetched" >&2; exit 1\n' >"$work/no-fetch/apt-get"
+chmod +x "$work/no-fetch/apt-get"
+isolated=()
+unshare -rn true 2>/dev/null && isolated=(unshare -rn) || say "no network namespace here; apt-get alone is refused"
+PATH=$work/no-fetch:$PATH "${isolated[@]}" "$work"/valdrin-live-*/packaging/rebuild.sh "$work/zip/source" "$work/out" ||
+  fail "the rebuild failed"
+for exe in valdrin-live.exe valdrin-server.exe; do
+  cmp "$work/zip/$exe" "$work/out/$exe" || fail "the rebuilt $exe differs from the zip's"
+done
+say "rebuild from zip: passed; both exes are the zip's, byte for byte"

@@ -29,6 +29,7 @@ start=$SECONDS
 rm -rf "$work"
 mkdir -p "$work/src" "$deps"
 for pkg in "${SHIPPED_SOURCES[@]}"; do
+  ls "$sources/${pkg}_"*.dsc >/dev/null 2>&1 || { say "$sources holds no source package of $pkg"; exit 1; }
   cp "$sources/${pkg}_"* "$work/src/"
   override=$(source_override "$pkg")
   if [ -n "$override" ]; then

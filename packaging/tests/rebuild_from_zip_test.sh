@@ -22,10 +22,12 @@ unzip -q "$zip" -d "$work/zip"
 tar -xzf "$work/zip/source/"valdrin-live-*-source.tar.gz -C "$work"
 printf '#!/bin/sh\necho "$0: nothing may be fetched" >&2; exit 1\n' >"$work/no-fetch/apt-get"
 chmod +x "$work/no-fetch/apt-get"
+# In a network namespace of its own where one can be made (as its root, for whom tar
+# must not hand files to their archived owners).
 isolated=()
 unshare -rn true 2>/dev/null && isolated=(unshare -rn) || say "no network namespace here; apt-get alone is refused"
-PATH=$work/no-fetch:$PATH "${isolated[@]}" "$work"/valdrin-live-*/packaging/rebuild.sh "$work/zip/source" "$work/out" ||
-  fail "the rebuild failed"
+PATH=$work/no-fetch:$PATH TAR_OPTIONS=--no-same-owner "${isolated[@]}" \
+  "$work"/valdrin-live-*/packaging/rebuild.sh "$work/zip/source" "$work/out" || fail "the rebuild failed"
 for exe in valdrin-live.exe valdrin-server.exe; do
   cmp "$work/zip/$exe" "$work/out/$exe" || fail "the rebuilt $exe differs from the zip's"
 done

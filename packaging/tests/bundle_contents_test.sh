@@ -46,14 +46,20 @@ done
 for section in "${SECTIONS[@]}"; do
   grep -qxF -- "$section"$'\r' "$work/THIRD-PARTY-NOTICES.txt" || fail "no licence section \"$section\""
 done
-# Licence texts, and the terms stated in the notices, the README and valdrin-live.exe.
+# Licence texts, and the terms stated in the notices, the README and the exes.
 for text in 'GNU LESSER GENERAL PUBLIC LICENSE' 'GCC RUNTIME LIBRARY EXCEPTION' 'common-licenses/GPL-2 (from Debian)' \
             'common-licenses/GPL-3 (from Debian)' 'valdrin-live.exe is distributed under the GNU General Public License'; do
   grep -qF -- "$text" "$work/THIRD-PARTY-NOTICES.txt" || fail "the notices lack \"$text\""
 done
 grep -qF 'GNU General Public License' "$work/README.txt" || fail "README.txt states no GPL terms"
-python3 -c 'import sys; sys.exit(sys.argv[2].encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
-  "$work/valdrin-live.exe" "GNU GPL version 3 or later" || fail "valdrin-live.exe's version resource names no GPL"
+while IFS='|' read -r exe text; do
+  python3 -c 'import sys; sys.exit(sys.argv[2].encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
+    "$work/$exe" "$text" || fail "$exe's version resource lacks \"$text\""
+done <<EOT
+valdrin-live.exe|GNU GPL version 3 or later as a whole
+valdrin-live.exe|own code is MIT
+valdrin-server.exe|own code is MIT. It holds BSD, MIT and LGPL-2.1 (libmpg123) parts
+EOT
 
 [ "$failures" -eq 0 ] || exit 1
 printf 'bundle contents: passed (%s files, %s KiB)\n' "$(wc -l <<<"$listing")" "$(du -k "$zip" | cut -f1)" >&2

@@ -46,6 +46,17 @@ done
 for section in "${SECTIONS[@]}"; do
   grep -qxF -- "$section"$'\r' "$work/THIRD-PARTY-NOTICES.txt" || fail "no licence section \"$section\""
 done
+# Each source package at its pinned version: named so in the notices, and in the zip
+# when it is shipped.
+(source "$root/scripts/setup-windows.sh"
+ for ref in "${SOURCE_PACKAGES[@]}"; do
+   pkg=${ref%%=*} version=${ref#*=}
+   grep -qF "Debian source package $pkg $version:" "$work/THIRD-PARTY-NOTICES.txt" || fail "the notices do not name $pkg $version"
+   [[ " ${SHIPPED_SOURCES[*]} " != *" $pkg "* ]] || [ -f "$work/source/${pkg}_${version#*:}.dsc" ] ||
+     fail "no source/${pkg}_${version#*:}.dsc in the zip"
+ done
+ exit "$failures") || failures=$((failures + $?))
+
 # Licence texts, and the terms stated in the notices, the README and the exes.
 for text in 'GNU LESSER GENERAL PUBLIC LICENSE' 'GCC RUNTIME LIBRARY EXCEPTION' 'common-licenses/GPL-2 (from Debian)' \
             'common-licenses/GPL-3 (from Debian)' 'valdrin-live.exe is distributed under the GNU General Public License'; do

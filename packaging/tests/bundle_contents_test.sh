@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the release zip holds: every file a user needs, exes that import only DLLs every
-# Windows 10 and 11 has, no build folder named inside them, and a licence section for
-# every part linked in.
+# Windows 10 and 11 has and carry the application manifest, no build
+# folder named inside them, and a licence section for every part linked in.
 #
 #   bundle_contents_test.sh ZIP
 set -euo pipefail
@@ -38,6 +38,14 @@ for exe in valdrin-live.exe valdrin-server.exe; do
   for dll in $imports; do
     [[ " $(tr -s ' \n' ' ' <<<"$ALLOWED_DLLS") " == *" $dll "* ]] || fail "$exe imports $dll"
   done
+  # Resource 1 of type RT_MANIFEST (24), and the exe holds cmake/app.manifest, well-formed.
+  "$MINGW_TRIPLET-windres" -J coff -i "$work/$exe" -O rc -o "$work/$exe.rc" && grep -q '^1 24 ' "$work/$exe.rc" ||
+    fail "$exe has no manifest resource 1"
+  python3 -c 'import sys, xml.etree.ElementTree as xml
+manifest = open(sys.argv[1], "rb").read()
+xml.fromstring(manifest)
+sys.exit(manifest not in open(sys.argv[2], "rb").read())' "$root/cmake/app.manifest" "$work/$exe" ||
+    fail "$exe does not hold cmake/app.manifest, or that is not well-formed XML"
   for path in "$root" "$(valdrin_cache_dir)"; do
     ! grep -qaF -- "$path" "$work/$exe" || fail "$exe names the build path $path"
   done

@@ -1,11 +1,13 @@
-# valdrin_add_version_resource(TARGET DESCRIPTION text [ICON file.ico]): gives a Windows
-# exe a version resource (product, file and product version, description), an icon, the
-# one Explorer shows for the file, and the application manifest cmake/app.manifest.
+# valdrin_add_version_resource(TARGET DESCRIPTION text LICENCE text [ICON file.ico]): gives
+# a Windows exe a version resource (product, file and product version, description, and
+# its licence terms after the copyright), an icon, the one Explorer shows for the file,
+# and the application manifest cmake/app.manifest.
 enable_language(RC)
 
 function(valdrin_add_version_resource target)
-  cmake_parse_arguments(ARG "" "DESCRIPTION;ICON" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "DESCRIPTION;LICENCE;ICON" "" ${ARGN})
   set(VALDRIN_RC_DESCRIPTION ${ARG_DESCRIPTION})
+  set(VALDRIN_RC_LICENCE ${ARG_LICENCE})
   set(VALDRIN_RC_FILE_NAME ${target}.exe)
   set(VALDRIN_RC_ICON "")
   if(ARG_ICON)

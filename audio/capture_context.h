@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 
 #include "audio/mix_format.h"
 
@@ -29,6 +30,12 @@ struct CaptureContext {
     std::atomic<bool> stopRequested{false};
     // 16 kHz mono samples waiting for the next chunk cut; outlives every recording.
     std::deque<std::int16_t> pendingSamples;
+    // Set by the capture thread when the stream failed for good and the thread ended on
+    // its own; cleared by each start. Tells a current loss from a stale report of one.
+    std::atomic<bool> streamLost{false};
+    // Called on the capture thread, as its last act, after such a loss; its owner then
+    // stops the capture as Stop would. Set before the first start.
+    std::function<void()> onStreamLost;
 
     CaptureContext() = default;
     CaptureContext(const CaptureContext&) = delete;

@@ -22,8 +22,8 @@ if(WIN32)
   add_library(valdrin::mp3lame INTERFACE IMPORTED)
   target_include_directories(valdrin::mp3lame INTERFACE ${VALDRIN_DEPS_PREFIX}/include)
   target_link_libraries(valdrin::mp3lame INTERFACE ${VALDRIN_DEPS_PREFIX}/lib/libmp3lame.a)
-  # nlohmann-json is header-only; the folder holds only a link to the system's copy,
-  # because adding /usr/include itself would shadow MinGW's C headers.
+  # nlohmann-json is header-only, from its source package; in a folder of its own, as
+  # its host copy sits in /usr/include, which would shadow MinGW's C headers.
   add_library(valdrin::json INTERFACE IMPORTED)
   target_include_directories(valdrin::json INTERFACE ${VALDRIN_DEPS_PREFIX}/json-include)
 else()

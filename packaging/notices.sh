@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Writes THIRD-PARTY-NOTICES.txt of the release bundle to stdout: which third-party
-# code each exe and the model folder hold, how to rebuild the exes with a changed LGPL
-# library, and the licence texts, taken whole from the Debian copyright files of the
-# source packages they were built from.
+# Writes THIRD-PARTY-NOTICES.txt of the release bundle to stdout: the terms of each exe,
+# what each exe and the model folder hold and under which licence, where the complete
+# source is and how to rebuild from it, then each part's copyright file and every
+# licence text those refer to, taken whole from the Debian packages they were built from.
 #
 #   packaging/notices.sh DEPS_PREFIX VERSION
 #
 # DEPS_PREFIX is the folder scripts/setup-windows.sh printed: it holds share/copyright/PKG
-# of the libraries it built, and its stamp names their source versions. The others come
-# from the installed Debian packages, whose /usr/share/doc/PKG/copyright is the source
-# package's debian/copyright.
+# of the libraries it built, and its stamp names their source versions. The toolchain's
+# parts come from the installed Debian packages, whose /usr/share/doc/PKG/copyright is
+# the source package's debian/copyright.
 set -euo pipefail
 deps=$1 version=$2
 
@@ -22,75 +22,126 @@ source_version() {
 installed_source() {
   dpkg-query -W -f='${source:Package} ${source:Version}, package ${Package} ${Version}' "$1"
 }
+toolchain() { installed_source "$1" | sed 's/,.*//'; }
 
-# Each component: title | what it is and where it is | source package | copyright file.
+# Each component: title | where it is | its licence, as its copyright file gives it |
+# source package | copyright file.
 components() {
-  local curl lame mpg123 sphinxbase pocketsphinx httplib
-  curl=$(source_version curl) lame=$(source_version lame) mpg123=$(source_version mpg123)
-  sphinxbase=$(source_version sphinxbase) pocketsphinx=$(source_version pocketsphinx)
-  httplib=$(source_version cpp-httplib)
   cat <<EOT
-libcurl|HTTP client, in valdrin-live.exe|$curl|$deps/share/copyright/curl
-LAME (libmp3lame)|MP3 encoder, LGPL, in valdrin-live.exe|$lame|$deps/share/copyright/lame
-libmpg123|MP3 decoder, LGPL, in valdrin-server.exe|$mpg123|$deps/share/copyright/mpg123
-sphinxbase|speech-recognition support library, in valdrin-server.exe|$sphinxbase|$deps/share/copyright/sphinxbase
-pocketsphinx and its US English model|speech recogniser, in valdrin-server.exe; the model is the folder model\\en-us (Debian's pocketsphinx-en-us)|$pocketsphinx|$deps/share/copyright/pocketsphinx
-cpp-httplib|HTTP server, in valdrin-server.exe|$httplib|$deps/share/copyright/cpp-httplib
-nlohmann-json|JSON, in both exes|$(installed_source nlohmann-json3-dev)|/usr/share/doc/nlohmann-json3-dev/copyright
-MinGW-w64 runtime and winpthreads|C runtime start-up and thread library, in both exes|$(installed_source mingw-w64-x86-64-dev)|/usr/share/doc/mingw-w64-x86-64-dev/copyright
-libstdc++ and libgcc (GCC)|C++ standard library and compiler support, in both exes, under the GCC Runtime Library Exception (in this file's section)|$(installed_source gcc-mingw-w64-x86-64-posix-runtime)|/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright
+libcurl|valdrin-live.exe|the curl licence (MIT-style)|$(source_version curl)|$deps/share/copyright/curl
+LAME (libmp3lame)|valdrin-live.exe|GNU LGPL version 2 or later; its libmp3lame/fft.c is marked GPL-1+ (GNU GPL, no version given)|$(source_version lame)|$deps/share/copyright/lame
+nlohmann-json|valdrin-live.exe and valdrin-server.exe|MIT|$(source_version nlohmann-json3)|$deps/share/copyright/nlohmann-json3
+libmpg123|valdrin-server.exe|GNU LGPL version 2.1|$(source_version mpg123)|$deps/share/copyright/mpg123
+sphinxbase|valdrin-server.exe|BSD-style (2-clause); Debian's packaging and patches GNU GPL version 2 or later|$(source_version sphinxbase)|$deps/share/copyright/sphinxbase
+pocketsphinx and its US English model|valdrin-server.exe|BSD-style (2-clause); Debian's packaging and patches GNU GPL version 2 or later|$(source_version pocketsphinx)|$deps/share/copyright/pocketsphinx
+cpp-httplib|valdrin-server.exe|MIT|$(source_version cpp-httplib)|$deps/share/copyright/cpp-httplib
+MinGW-w64 runtime and winpthreads|valdrin-live.exe and valdrin-server.exe|ZPL-2.1, MIT (expat), BSD-style and public domain|$(installed_source mingw-w64-x86-64-dev)|/usr/share/doc/mingw-w64-x86-64-dev/copyright
+libstdc++ and libgcc (GCC)|valdrin-live.exe and valdrin-server.exe|GNU GPL version 3 or later with the GCC Runtime Library Exception|$(installed_source gcc-mingw-w64-x86-64-posix-runtime)|/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright
 EOT
 }
 
 rule() { printf '%s\n' "================================================================================"; }
+# parts_of EXE: the list of the parts in EXE with their licences.
+parts_of() {
+  local title where licence source file
+  printf '  - Valdrin Live'"'"'s own code: MIT (LICENSE)\n'
+  while IFS='|' read -r title where licence source file; do
+    [[ $where == *"$1"* ]] && printf '  - %s: %s\n' "$title" "$licence"
+  done < <(components)
+}
 
 cat <<EOT
 Third-party software in Valdrin Live $version
 $(rule)
 
-Valdrin Live itself is under the MIT licence (LICENSE). The two exes are linked
-statically and hold the following third-party code; the model folder holds the
-pocketsphinx US English model. Each section below gives the Debian source package
-that the part was built from and its copyright file, whole.
+Terms
+-----
+
+valdrin-live.exe is distributed under the GNU General Public License, version 3
+or (at your option) any later version, as a whole (its text is below). It holds
+LAME, whose file libmp3lame/fft.c Debian marks "GPL-1+": it names no version of
+the GPL, so any may be chosen. You may copy, pass on and change valdrin-live.exe
+under that licence; whoever passes it on must pass on these notices and its
+complete corresponding source (the source folder, below) with it. Valdrin Live's
+own source code stays under the MIT licence (LICENSE), and every part keeps its
+own licence, all of which allow this.
+
+valdrin-server.exe is not under the GPL: its parts are under BSD-style licences
+(sphinxbase, pocketsphinx), MIT-style licences (Valdrin Live's server, cpp-httplib,
+nlohmann-json, the MinGW-w64 runtime) and the GNU LGPL version 2.1 (libmpg123).
+You may use, copy and pass it on, changed or not, keeping these notices with it.
+The LGPL lets you change libmpg123 and link your changed copy into the server:
+its source and the server's relink kit are in the source folder. Whoever passes
+the server on must pass on libmpg123's source and the relink kit with it.
+
+The model folder (model\\en-us) is the pocketsphinx US English model, under a
+BSD-style licence (the pocketsphinx section below).
+
+What each exe holds
+-------------------
+
+valdrin-live.exe:
+$(parts_of valdrin-live.exe)
+
+valdrin-server.exe:
+$(parts_of valdrin-server.exe)
+
+Built with Debian 12's MinGW-w64 cross compiler: $(toolchain g++-mingw-w64-x86-64-posix),
+$(toolchain binutils-mingw-w64-x86-64), $(toolchain mingw-w64-x86-64-dev). The parts come from these Debian
+source packages, whose copyright files the sections below give whole:
 
 EOT
-while IFS='|' read -r title what source file; do
-  printf '  - %s: %s\n    (Debian source package %s)\n' "$title" "$what" "$source"
+while IFS='|' read -r title where licence source file; do
+  printf '  - %s: %s\n' "$title" "$source"
 done < <(components)
 
 cat <<EOT
 
-Rebuilding with a changed LAME or libmpg123
+Source, and rebuilding from it
 $(rule)
 
-LAME (libmp3lame, in valdrin-live.exe; GNU LGPL version 2 or later) and libmpg123
-(in valdrin-server.exe; GNU LGPL version 2.1) are linked statically. You may rebuild
-both exes with your own, changed copy of either library:
+The folder source\\ holds the complete corresponding source of valdrin-live.exe,
+and what the LGPL asks for valdrin-server.exe:
 
-  - The complete source of this release is source\\valdrin-live-$version-source.tar.gz.
-    The Debian source packages of LAME and mpg123 it was built with are in source\\
-    too (a .dsc file with its tarballs each).
-  - On a Debian 12 (x86-64) computer with access to Debian's archive (the build
-    fetches the other libraries' sources from it), copy the source folder of this
-    zip, unpack the release source and the library source (dpkg-source is in the
-    dpkg-dev package), change the library, and run the packaging command with the
-    library's folder named:
+  - valdrin-live-$version-source.tar.gz: Valdrin Live's source as it was built,
+    with the scripts that build everything (scripts/setup-windows.sh holds each
+    library's build recipe, scripts/package.sh builds the release and
+    packaging/rebuild.sh rebuilds both exes from this folder).
+  - the Debian source packages (a .dsc file with its tarballs each) of curl, lame,
+    nlohmann-json3 and mpg123, exactly those the exes were built from.
+  - valdrin-server-relink\\: the object code of everything in valdrin-server.exe
+    but libmpg123, and link.sh, its link step.
 
-      cd source
-      tar -xzf valdrin-live-$version-source.tar.gz
-      dpkg-source -x --no-check lame_*.dsc lame-changed        (or mpg123_*.dsc)
-      ... change lame-changed ...
-      cd valdrin-live-$version
-      VALDRIN_LAME_SOURCE=\$PWD/../lame-changed scripts/package.sh
-                                              (or VALDRIN_MPG123_SOURCE=...)
+The MinGW-w64 runtime, libstdc++ and libgcc come with the compiler (Debian's
+source packages named above): they are System Libraries in the GPL's sense and
+not part of this source.
 
-    This installs the build tools with apt, builds the libraries (yours from the
-    named folder, with the same recipe) and both exes, and writes a new bundle to
-    out/valdrin-live-$version-windows-x64.zip.
+On a Debian 12 (x86-64) computer, with nothing else fetched, both exes are
+rebuilt from this folder, byte for byte those of this release:
+
+  apt-get install g++-mingw-w64-x86-64-posix cmake make patch xz-utils bzip2
+  cd source
+  tar -xzf valdrin-live-$version-source.tar.gz
+  valdrin-live-$version/packaging/rebuild.sh . ../rebuilt
+
+This builds curl, LAME, libmpg123 and nlohmann-json from their .dsc here, then
+valdrin-live.exe from the release source, and links valdrin-server.exe from the
+relink kit and that libmpg123, into ../rebuilt. To build with your own, changed
+copy of a library, unpack it (dpkg-source is in the dpkg-dev package), change it
+and name its folder:
+
+  dpkg-source -x --no-check mpg123_*.dsc mpg123-changed      (or lame_*.dsc, ...)
+  ... change mpg123-changed ...
+  VALDRIN_MPG123_SOURCE=\$PWD/mpg123-changed valdrin-live-$version/packaging/rebuild.sh . ../rebuilt
+                  (or VALDRIN_LAME_SOURCE, VALDRIN_CURL_SOURCE, VALDRIN_NLOHMANN_JSON3_SOURCE)
+
+A libmpg123.a built otherwise for 64-bit Windows can be linked in directly:
+
+  valdrin-server-relink/link.sh path/to/libmpg123.a valdrin-server.exe
 
 EOT
 
-while IFS='|' read -r title what source file; do
+while IFS='|' read -r title where licence source file; do
   rule
   printf '%s\n(Debian source package %s: debian/copyright)\n' "$title" "$source"
   rule
@@ -99,10 +150,16 @@ while IFS='|' read -r title what source file; do
   printf '\n'
 done < <(components)
 
-# The licences that the copyright files above give by their Debian path, for the code
-# linked in: LAME and mpg123 (LGPL; LAME's fft.c is marked GPL-1+) and GCC's runtime
-# exception, which amends the GPL-3.
-for licence in LGPL-2 LGPL-2.1 GPL-1 GPL-3; do
+# Every licence text the copyright files above give by its Debian path (GPL and LGPL
+# name the newest version), and the GPL-3, valdrin-live.exe's licence.
+licences() {
+  local file
+  while IFS='|' read -r _ _ _ _ file; do
+    grep -o '/usr/share/common-licenses/[A-Za-z0-9.+-]*[A-Za-z0-9+]' "$file" || true
+  done < <(components)
+  echo /usr/share/common-licenses/GPL-3
+}
+for licence in $(licences | xargs -n1 realpath | xargs -n1 basename | sort -u); do
   rule
   printf 'Full text of /usr/share/common-licenses/%s (from Debian), referred to above\n' "$licence"
   rule

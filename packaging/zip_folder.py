@@ -5,7 +5,7 @@
 
 Entries are the folder's files (no folder entries) in sorted order of their paths,
 each stamped with EPOCH (seconds, taken as UTC), marked as made on Unix with mode 644
-(755 for .exe and .cmd files, which Windows ignores), and deflated at level 9.
+(755 for .exe, .cmd and .sh files; Windows ignores it), and deflated at level 9.
 """
 import os
 import sys
@@ -25,7 +25,7 @@ def main():
         for path in sorted(paths):
             entry = zipfile.ZipInfo(path, stamp)
             entry.create_system = 3
-            mode = 0o755 if path.endswith(('.exe', '.cmd')) else 0o644
+            mode = 0o755 if path.endswith(('.exe', '.cmd', '.sh')) else 0o644
             entry.external_attr = (0o100000 | mode) << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
             with open(os.path.join(folder, path), 'rb') as source:

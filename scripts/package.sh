@@ -6,8 +6,10 @@
 # It installs what it needs, builds the MinGW libraries (scripts/setup-windows.sh, shared
 # cache), then valdrin-live.exe and valdrin-server.exe in build/package, and zips them with
 # the English model, the start script, README.txt, LICENSE, THIRD-PARTY-NOTICES.txt and
-# the source (the project's, and Debian's of the LGPL libraries linked in). The version
-# comes from CMake (cmake/Version.cmake). Two runs on the same commit give the same bytes,
+# source/: the project's source, Debian's source packages of every library in
+# valdrin-live.exe and of mpg123, and valdrin-server.exe's relink kit (its other object
+# code and link step; packaging/rebuild.sh rebuilds both exes from source/ alone). The
+# version comes from CMake (cmake/Version.cmake). Two runs on the same commit give the same bytes,
 # wherever the checkout is: the commit's time stamps every file, the build folders are
 # mapped out of the binaries, and the zip's entries are sorted.
 #
@@ -17,6 +19,7 @@
 set -euo pipefail
 shopt -s inherit_errexit
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../packaging/build_exes.sh"
 root=$(project_root)
 build=$root/build/package
 model=/usr/share/pocketsphinx/model/en-us
@@ -38,19 +41,11 @@ source_files() {
        sed 's|^\./||' | grep -vx version.txt)
   fi
 }
-if is_checkout; then
-  epoch=$(git -C "$root" log -1 --format=%ct)
-else
-  epoch=$(sed -n 2p "$root/version.txt")
-fi
+epoch=$(release_epoch "$root")
 export SOURCE_DATE_EPOCH=$epoch
 
 say "building valdrin-live.exe and valdrin-server.exe in $build"
-paths="-ffile-prefix-map=$root=/valdrin-live -ffile-prefix-map=$build=/valdrin-live/build -ffile-prefix-map=$deps=/deps"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVALDRIN_BUILD_TESTS=OFF -DVALDRIN_BUILD_SERVER=ON \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" -DVALDRIN_DEPS_PREFIX="$deps" \
-  -DCMAKE_C_FLAGS="$paths" -DCMAKE_CXX_FLAGS="$paths" >/dev/null
-cmake --build "$build" -j "$(build_jobs)" --target valdrin-live valdrin-server >/dev/null
+build_release_exes "$root" "$build" "$deps" ON valdrin-live valdrin-server
 version=$(cat "$build/version.txt")
 name=valdrin-live-$version-windows-x64
 
@@ -69,7 +64,7 @@ crlf <"$root/packaging/start-server.cmd" >"$stage/start-server.cmd"
 crlf <"$root/LICENSE" >"$stage/LICENSE"
 "$root/packaging/notices.sh" "$deps" "$version" | crlf >"$stage/THIRD-PARTY-NOTICES.txt"
 
-# The project's source, with its version, as it was built; and the LGPL libraries'.
+# The project's source, with its version, as it was built; and the libraries'.
 printf '%s\n%s\n' "$version" "$epoch" >"$build/version-of-source.txt"
 source_files | LC_ALL=C sort | tar -C "$root" -c --no-recursion -T - --sort=name --mtime="@$epoch" \
     --owner=0 --group=0 --numeric-owner --mode=u+rw,go+r,go-w --transform="s|^|valdrin-live-$version/|" \
@@ -78,6 +73,19 @@ tar -C "$build" -r -f "$build/source.tar" --mtime="@$epoch" --owner=0 --group=0 
     --transform="s|^version-of-source.txt|valdrin-live-$version/version.txt|" version-of-source.txt
 gzip -n -9 <"$build/source.tar" >"$stage/source/valdrin-live-$version-source.tar.gz"
 cp "$deps/source/"* "$stage/source/"
+
+# valdrin-server.exe's relink kit: the object code of all but libmpg123 (without debug
+# information) and the link step, which must give the very exe that was built.
+kit=$stage/source/valdrin-server-relink
+mkdir "$kit"
+cp "$build/server/CMakeFiles/valdrin-server.dir/"{main.cpp.obj,valdrin-server_version.rc.res} \
+   "$build/server/"libvaldrin_server_{lib,upload}.a "$deps/lib/"lib{pocketsphinx,sphinxbase}.a "$kit/"
+"$MINGW_TRIPLET-strip" --strip-debug "$kit/"*.a
+sed "s/@SOURCE_DATE_EPOCH@/$epoch/" "$root/packaging/link_server.sh" >"$kit/link.sh"
+chmod +x "$kit/link.sh"
+"$kit/link.sh" "$deps/lib/libmpg123.a" "$build/relinked-server.exe"
+cmp -s "$build/relinked-server.exe" "$stage/valdrin-server.exe" ||
+  { say "the relink kit's link step does not give the valdrin-server.exe that was built"; exit 1; }
 
 mkdir -p "$root/out"
 python3 "$root/packaging/zip_folder.py" "$stage" "$root/out/$name.zip" "$epoch"

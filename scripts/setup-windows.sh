@@ -15,43 +15,62 @@
 #   $(valdrin_cache_dir)/mingw-deps-<key>     (/var/cache/valdrin unless VALDRIN_CACHE_DIR)
 #
 # holding include/, lib/lib{curl,mp3lame,mpg123,sphinxbase,pocketsphinx}.a (and pkg-config
-# files under lib/pkgconfig, libmpg123.pc among them), json-include/ with only a link
-# nlohmann -> /usr/include/nlohmann (MinGW builds must not see /usr/include itself),
+# files under lib/pkgconfig, libmpg123.pc among them), json-include/nlohmann/ (the headers
+# of nlohmann-json's source package, apart from /usr/include, which MinGW must not see),
 # share/copyright/PKG (each source package's debian/copyright) and source/ (the Debian
-# source files of LAME and mpg123, which are LGPL and linked statically, so they travel
-# with the programs). Objects name their sources as /src/PKG/..., not by the cache path.
+# source files of what valdrin-live.exe is built from, and of mpg123, which travel with
+# the programs). Objects name their sources as /src/PKG/..., not by the cache path.
+#
+# Each source package is fetched at the version pinned in SOURCE_PACKAGES, the version the
+# release notices name; one the archive no longer serves stops the set-up with an error.
 #
 # VALDRIN_<PKG>_SOURCE=DIR (e.g. VALDRIN_LAME_SOURCE, VALDRIN_MPG123_SOURCE) builds PKG
 # from the unpacked source tree DIR instead of Debian's, with the same recipe; DIR's
 # contents are part of the key. The key covers
-# the source versions, the compiler and the build recipes, so every checkout on the
+# the pinned source versions, the compiler and the build recipes, so every checkout on the
 # machine shares one build per key. A prefix is used only if its stamp, written last,
 # carries the key and the checksums of its files and they all match; anything else is
 # rebuilt from scratch. Concurrent runs wait for each other on a lock.
+#
+# Sourced (packaging/rebuild.sh does), it only defines the recipes and runs nothing.
 set -euo pipefail
 shopt -s inherit_errexit
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-SOURCE_PACKAGES=(curl lame mpg123 sphinxbase pocketsphinx cpp-httplib)
-SHIPPED_SOURCES=(lame mpg123)
+# The Debian source packages built for MinGW, each at the one version this release is
+# built from and its notices name. Moving to another version is a change of this list.
+SOURCE_PACKAGES=(curl=7.88.1-10+deb12u15 lame=3.100-6 mpg123=1.31.2-1+deb12u1
+                 sphinxbase=0.8+5prealpha+1-16 pocketsphinx=0.8+5prealpha+1-15
+                 cpp-httplib=0.11.4+ds-1+deb12u1 nlohmann-json3=3.11.2-2)
+# Those whose source files travel in the release zip: everything valdrin-live.exe is
+# built from (the GPL asks for all of it), and mpg123, the LGPL part of valdrin-server.exe.
+SHIPPED_SOURCES=(curl lame nlohmann-json3 mpg123)
 
-ensure_packages "${WINDOWS_PACKAGES[@]}"
+# source_names: the packages' names, without versions.
+source_names() { printf '%s\n' "${SOURCE_PACKAGES[@]%%=*}"; }
 
-# dsc_lines: the .dsc lines ("URI NAME SIZE SHA256:...") apt would fetch for each source
-# package; adds a deb-src copy of Debian's sources (once, as its own file) when apt has
-# no source index yet.
+# dsc_lines: the .dsc lines ("URI NAME SIZE SHA256:...") apt would fetch for the pinned
+# source packages; adds a deb-src copy of Debian's sources (once, as its own file) when
+# apt has no source index yet. Fails naming each package whose version the archive does
+# not serve.
 dsc_lines() {
-  local out
-  if ! out=$(apt-get source --print-uris "${SOURCE_PACKAGES[@]}" 2>/dev/null) \
-      || [ "$(grep -c '\.dsc ' <<<"$out")" -ne ${#SOURCE_PACKAGES[@]} ]; then
+  local out ref
+  if ! out=$(apt-get source --print-uris "${SOURCE_PACKAGES[@]}" 2>/dev/null); then
     local src=/etc/apt/sources.list.d/valdrin-deb-src.sources
     if [ ! -e "$src" ]; then
       say "adding Debian's source index ($src)"
       sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$src.tmp"
       mv "$src.tmp" "$src"
     fi
-    apt_get update -qq
-    out=$(apt-get source --print-uris "${SOURCE_PACKAGES[@]}")
+    apt_get update -qq >&2
+    if ! out=$(apt-get source --print-uris "${SOURCE_PACKAGES[@]}" 2>/dev/null); then
+      for ref in "${SOURCE_PACKAGES[@]}"; do
+        apt-get source --print-uris "$ref" >/dev/null 2>&1 ||
+          say "Debian's archive does not serve the source package ${ref%%=*} version ${ref#*=}," \
+              "the version this release is pinned to (SOURCE_PACKAGES in scripts/setup-windows.sh)"
+      done
+      return 1
+    fi
   fi
   grep '\.dsc ' <<<"$out"
 }
@@ -125,6 +144,11 @@ build_cpp_httplib() {
   install -D -m 644 "$1/httplib.h" "$2/include/httplib.h"
 }
 
+# Header-only; in a folder of its own, since the host's copy sits beside host headers.
+build_nlohmann_json3() {
+  mkdir -p "$2/json-include" && cp -r "$1/include/nlohmann" "$2/json-include/"
+}
+
 # static_pc FILE: a pkg-config file with its private libraries made public, since the
 # prefix holds only static libraries and every consumer needs them.
 static_pc() {
@@ -133,15 +157,22 @@ static_pc() {
   sed -e "s|^Libs: .*|& $private|" -e '/^Libs.private:/d' "$1"
 }
 
-# fetch_source PKG=VERSION DIR: downloads a source package into DIR and unpacks it as
-# DIR/PKG with its Debian patches applied. Unpacked by hand because Debian's mirror may
-# lack upstream signature files (.asc) that dpkg-source insists on; every file that is
-# present is checked against the checksums in the .dsc, which apt has verified.
+# fetch_source PKG=VERSION DIR: downloads a source package at that version into DIR and
+# unpacks it as DIR/PKG (unpack_source).
 fetch_source() {
-  local source_ref=$1 dir=$2 pkg=${1%%=*}
+  local source_ref=$1 dir=$2 pkg=${1%%=*} version=${1#*=}
   (cd "$dir" && apt-get source -qq --download-only "$source_ref" >/dev/null 2>&1) || true
-  local dsc
-  dsc=$(ls "$dir/${pkg}_"*.dsc)
+  [ -f "$dir/${pkg}_${version#*:}.dsc" ] || { say "$pkg $version was not downloaded"; return 1; }
+  unpack_source "$dir/${pkg}_${version#*:}.dsc"
+}
+
+# unpack_source DSC: unpacks the source package DSC names, beside it, as DIR/PKG with its
+# Debian patches applied. Unpacked by hand because Debian's mirror may lack upstream
+# signature files (.asc) that dpkg-source insists on; every file that is present is
+# checked against the checksums in the .dsc (which apt has verified when it fetched it).
+unpack_source() {
+  local dsc=$1 dir=${1%/*} pkg
+  pkg=$(sed -n 's/^Source: //p' "$dsc")
   grep -q '^Format: 3.0 (quilt)' "$dsc" || { say "$dsc: unsupported source format"; return 1; }
   local sums
   sums=$(sed -n '/^Checksums-Sha256:/,/^[^ ]/{/^ /p}' "$dsc" | awk '{print $1 "  " $3}')
@@ -152,13 +183,14 @@ fetch_source() {
     fi
     echo "$sum  $file" | (cd "$dir" && sha256sum -c --quiet -) || return 1
   done <<<"$sums"
-  local orig debian patches patch
+  local orig debian patches=() patch
   orig=$(ls "$dir/${pkg}_"*.orig.tar.* | grep -v '\.asc$')
   debian=$(ls "$dir/${pkg}_"*.debian.tar.*)
   mkdir "$dir/$pkg"
   tar -xf "$orig" -C "$dir/$pkg" --strip-components=1 || return 1
   tar -xf "$debian" -C "$dir/$pkg" || return 1
-  mapfile -t patches < <(grep -v '^\s*\(#\|$\)' "$dir/$pkg/debian/patches/series" | awk '{print $1}')
+  [ ! -f "$dir/$pkg/debian/patches/series" ] ||
+    mapfile -t patches < <(grep -v '^\s*\(#\|$\)' "$dir/$pkg/debian/patches/series" | awk '{print $1}')
   for patch in "${patches[@]}"; do
     patch -d "$dir/$pkg" -p1 -s --no-backup-if-mismatch <"$dir/$pkg/debian/patches/$patch" \
       || { say "$pkg: Debian patch $patch does not apply"; return 1; }
@@ -170,7 +202,7 @@ PREFIX_FILES=(lib/libcurl.a include/curl/curl.h lib/libmp3lame.a include/lame/la
               lib/libmpg123.a include/mpg123.h include/fmt123.h lib/pkgconfig/libmpg123.pc
               lib/libsphinxbase.a include/sphinxbase/cmd_ln.h lib/libpocketsphinx.a
               include/pocketsphinx/pocketsphinx.h include/httplib.h json-include/nlohmann/json.hpp
-              "${SOURCE_PACKAGES[@]/#/share/copyright/}")
+              $(source_names | sed 's|^|share/copyright/|'))
 
 # source_override PKG: the folder VALDRIN_<PKG>_SOURCE names, or nothing.
 source_override() {
@@ -195,29 +227,26 @@ build_prefix() {
   local prefix=$1 key=$2 inputs=$3 work=$1.work
   rm -rf "$prefix" "$work"
   mkdir -p "$prefix" "$work/src"
-  local line name source_ref
-  while read -r line; do
-    name=$(awk '{print $2}' <<<"$line")                 # e.g. curl_7.88.1-10+deb12u15.dsc
-    source_ref=${name%.dsc}; source_ref=${source_ref%%_*}=${source_ref#*_}
+  local source_ref pkg override
+  for source_ref in "${SOURCE_PACKAGES[@]}"; do
     say "fetching and unpacking $source_ref"
     fetch_source "$source_ref" "$work/src"
-  done <<<"$(dsc_lines)"
-  local pkg override
-  for pkg in "${SOURCE_PACKAGES[@]}"; do
+  done
+  for pkg in $(source_names); do
     install -D -m 644 "$work/src/$pkg/debian/copyright" "$prefix/share/copyright/$pkg"
   done
   mkdir -p "$prefix/source"
   for pkg in "${SHIPPED_SOURCES[@]}"; do
     cp "$work/src/${pkg}_"* "$prefix/source/"
   done
-  for pkg in "${SOURCE_PACKAGES[@]}"; do
+  for pkg in $(source_names); do
     override=$(source_override "$pkg")
     [ -z "$override" ] && continue
     say "building $pkg from $override instead of Debian's source"
     rm -rf "$work/src/$pkg"
     cp -a "$override" "$work/src/$pkg"
   done
-  for pkg in "${SOURCE_PACKAGES[@]}"; do
+  for pkg in $(source_names); do
     say "building $pkg for MinGW (log: $work/$pkg.log)"
     if ! "build_${pkg//-/_}" "$work/src/$pkg" "$prefix" >"$work/$pkg.log" 2>&1; then
       tail -n 40 "$work/$pkg.log" >&2
@@ -225,8 +254,6 @@ build_prefix() {
       return 1
     fi
   done
-  mkdir -p "$prefix/json-include"
-  ln -s /usr/include/nlohmann "$prefix/json-include/nlohmann"
   local f
   for f in "${PREFIX_FILES[@]}"; do
     [ -f "$prefix/$f" ] || { say "the build did not produce $prefix/$f"; return 1; }
@@ -241,6 +268,7 @@ build_prefix() {
 }
 
 main() {
+  ensure_packages "${WINDOWS_PACKAGES[@]}"
   local cache
   cache=$(valdrin_cache_dir)
   mkdir -p "$cache"
@@ -250,9 +278,9 @@ main() {
   inputs=$(dsc_lines | awk '{print $2, $4}'
            dpkg-query -W gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
              mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-           declare -f $(compgen -A function build_) source_path_map static_pc fetch_source
-           declare -p PREFIX_FILES SHIPPED_SOURCES
-           for pkg in "${SOURCE_PACKAGES[@]}"; do
+           declare -f $(compgen -A function build_) source_path_map static_pc fetch_source unpack_source
+           declare -p SOURCE_PACKAGES PREFIX_FILES SHIPPED_SOURCES
+           for pkg in $(source_names); do
              override=$(source_override "$pkg")
              [ -z "$override" ] || echo "override $pkg $(tree_digest "$override")"
            done)
@@ -269,4 +297,4 @@ main() {
   printf '%s\n' "$prefix"
 }
 
-main
+[ "${BASH_SOURCE[0]}" != "$0" ] || main

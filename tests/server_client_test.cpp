@@ -6,13 +6,19 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+#include <nlohmann/json.hpp>
 
 #include "core/settings.h"
 #include "tests/support/curl_environment.h"
 #include "tests/support/loopback_server.h"
+#include "transcribe/server_answer.h"
 #include "transcribe/server_client.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #ifdef __linux__
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -201,6 +207,57 @@ TEST_F(ServerClientTest, InvalidUnicodeInsideJsonIsRejected) {
         SCOPED_TRACE("answer: " + body);
         ExpectFailure(PostAnsweredWith(200, body), "Invalid JSON from server");
     }
+}
+
+// Each answer is read on a thread of its own, as a worker reads it: under Windows that
+// is the 2 MiB stack the exe reserves. Every shape is read as usual when nested to the
+// limit and is unreadable one level deeper, wherever the depth sits.
+TEST_F(ServerClientTest, DeepAnswersAreBoundedOnAWorkerStack) {
+    const auto readOnWorker = [this](const std::string& body) {
+        server_.SetReply({200, body});
+        Outcome outcome;
+        std::thread([&outcome] {
+#ifdef _WIN32
+            ULONG_PTR low = 0, high = 0;
+            GetCurrentThreadStackLimits(&low, &high);
+            EXPECT_LE(high - low, ULONG_PTR{2} << 20);
+#endif
+            outcome = Post();
+        }).join();
+        return outcome;
+    };
+    const auto arrays = [](std::size_t depth, const char* inner) {
+        return std::string(depth, '[') + inner + std::string(depth, ']');
+    };
+    const std::size_t limit = kMaxAnswerDepth;
+    for (const std::size_t depth : {limit, limit + 1}) {
+        std::string objects = "1";
+        for (std::size_t i = 0; i < depth; ++i) objects = R"({"a":)" + objects + "}";
+        // Answers nested `depth` deep and their transcripts at the limit; "" for the serialised answer.
+        const std::pair<std::string, std::string> cases[] = {
+            {arrays(depth, ""), ""},
+            {objects, ""},
+            {R"({"segments":)" + arrays(depth - 1, "") + "}", ""},
+            {R"({"segments":[{"text":"a"},)" + arrays(depth - 2, "") + "]}", "a"},
+            {R"({"text":)" + arrays(depth - 1, R"("x")") + "}", ""},
+            {R"({"text":"a","z":)" + arrays(depth - 1, "") + "}", "a"},
+        };
+        for (const auto& [body, transcript] : cases) {
+            SCOPED_TRACE("answer: " + body);
+            const Outcome outcome = readOnWorker(body);
+            if (depth > limit) {
+                ExpectFailure(outcome, "Invalid JSON from server");
+            } else {
+                EXPECT_TRUE(outcome.ok);
+                EXPECT_EQ(outcome.text, transcript.empty() ? nlohmann::json::parse(body).dump(2) : transcript);
+            }
+        }
+    }
+    // Brackets inside strings do not nest; then the deepest answers within the size cap.
+    const std::string brackets = "\"[{" + std::string(2 * limit, '[');
+    EXPECT_EQ(readOnWorker(R"({"text":"\)" + brackets + R"("})").text, brackets);
+    ExpectFailure(readOnWorker(arrays(kMaxResponseBytes / 2, "")), "Invalid JSON from server");
+    ExpectFailure(readOnWorker(std::string(kMaxResponseBytes, '[')), "Invalid JSON from server");
 }
 
 TEST_F(ServerClientTest, OtherStatusesFailWithTheirBody) {

@@ -4,15 +4,12 @@
 
 #include <limits>
 #include <memory>
-#include <new>
-#include <stdexcept>
-#include <nlohmann/json.hpp>
 
 #include "core/settings.h"
+#include "transcribe/server_answer.h"
 
 namespace {
 
-constexpr const char* kInvalidJsonError = "Invalid JSON from server";
 constexpr long kConnectTimeoutMs = 2000;
 constexpr long kTransferTimeoutMs = 15000;
 
@@ -25,47 +22,6 @@ struct MimeDeleter {
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-
-using json = nlohmann::json;
-
-// The member `key` of `value` when `value` is an object holding a string there.
-const std::string* StringMember(const json& value, const char* key) {
-    if (!value.is_object()) return nullptr;
-    const auto member = value.find(key);
-    if (member == value.end() || !member->is_string()) return nullptr;
-    return &member->get_ref<const std::string&>();
-}
-
-// The segment texts joined by single spaces put between pieces; empty pieces count.
-std::string JoinSegmentTexts(const json& segments) {
-    std::string joined;
-    for (const json& segment : segments) {
-        const std::string* piece = StringMember(segment, "text");
-        if (piece == nullptr) continue;
-        if (!joined.empty()) joined += ' ';
-        joined += *piece;
-    }
-    return joined;
-}
-
-// The transcript carried by a status-200 answer. Throws when the body is not exactly
-// one JSON value (white space around it allowed) or anything else fails.
-std::string TranscriptFromAnswer(const std::string& body) {
-    // The parser takes a zero byte for the end of its input and would ignore whatever
-    // follows; JSON text never holds one.
-    if (body.find('\0') != std::string::npos) throw std::invalid_argument("zero byte in the answer");
-    const json answer = json::parse(body, /*cb=*/nullptr, /*allow_exceptions=*/true,
-                                    /*ignore_comments=*/false);
-    if (const std::string* text = StringMember(answer, "text")) return *text;
-    if (answer.is_object()) {
-        const auto segments = answer.find("segments");
-        if (segments != answer.end() && segments->is_array()) {
-            std::string joined = JoinSegmentTexts(*segments);
-            if (!joined.empty()) return joined;
-        }
-    }
-    return answer.dump(2);
-}
 
 }  // namespace
 
@@ -138,15 +94,5 @@ bool PostChunk(const std::vector<std::uint8_t>& mp3, const std::string& language
         error = response.failure != nullptr ? response.failure : curl_easy_strerror(result);
         return false;
     }
-    if (status != 200) {
-        error = "HTTP " + std::to_string(status) + ": " + response.bytes;
-        return false;
-    }
-    try {
-        text = TranscriptFromAnswer(response.bytes);
-    } catch (...) {
-        error = kInvalidJsonError;
-        return false;
-    }
-    return true;
+    return InterpretAnswer(status, response.bytes, text, error);
 }

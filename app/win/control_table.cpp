@@ -30,7 +30,8 @@ std::vector<ControlSpec> MakeTable() {
          WS_EX_CLIENTEDGE, 0, 12, 40, 24, P::TopRow, kAfterField, true},
         {&g_hLangLabel, L"STATIC", L"LANG:", 0, kNoStyle, 0, 0, 14, 44, 22, P::TopRow, kAfterLabel, true},
         // The height includes the drop-down part.
-        {&g_hLangCombo, L"COMBOBOX", L"", IDC_LANG, CBS_DROPDOWNLIST, 0, 0, 10, 100, 200, P::TopRow, 0, true},
+        {&g_hLangCombo, L"COMBOBOX", L"", IDC_LANG, CBS_DROPDOWNLIST, 0, 0, 10, 100, 200, P::TopRow, kAfterField,
+         true},
         {nullptr, L"BUTTON", L"Start", IDC_START, BS_DEFPUSHBUTTON, 0, 10, 10, 160, 30, P::Fixed, 0, false},
         {nullptr, L"BUTTON", L"Stop", IDC_STOP, BS_PUSHBUTTON, 0, 180, 10, 100, 30, P::Fixed, 0, false},
     };
@@ -41,4 +42,14 @@ std::vector<ControlSpec> MakeTable() {
 const std::vector<ControlSpec>& MainWindowControls() {
     static const std::vector<ControlSpec> table = MakeTable();
     return table;
+}
+
+int TopRowEnd() {
+    int x = -1;
+    for (const ControlSpec& c : MainWindowControls()) {
+        if (c.placement != Placement::TopRow) continue;
+        if (x < 0) x = c.x;
+        x += c.width + c.gapAfter;
+    }
+    return x;
 }

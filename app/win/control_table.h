@@ -10,7 +10,8 @@
 enum class Placement {
     Fixed,        // stays where it was created (the buttons)
     FollowEdges,  // keeps x and y; right and bottom edges kEdgeMargin inside (the pane)
-    RightEdge,    // keeps y and size; right edge kRightEdgeMargin inside (the level bar)
+    RightEdge,    // keeps y and height; right edge kRightEdgeMargin inside, but never left of
+                  // TopRowEnd(), narrowed (down to nothing) to fit (the level bar)
     TopRow,       // placed one after the other from the first top-row control's x
 };
 constexpr int kEdgeMargin = 10;
@@ -30,3 +31,7 @@ struct ControlSpec {
 };
 
 const std::vector<ControlSpec>& MainWindowControls();
+
+// The first x right of the top row and its last gap: nothing placed there or further
+// right covers a top-row control.
+int TopRowEnd();

@@ -20,6 +20,8 @@
 namespace {
 
 constexpr UINT kLevelRefreshMs = 33;
+// Posted by the capture thread when the stream failed for good and the thread ended.
+constexpr UINT WM_APP_CAPTURE_LOST = WM_APP + 2;
 
 void FillLanguageList() {
     if (!g_hLangCombo) return;
@@ -48,6 +50,8 @@ void CreateControls(HWND window, HINSTANCE instance) {
 void OnCreate(HWND window, const CREATESTRUCTW& creation) {
     CreateControls(window, creation.hInstance);
     AttachLogPane(window);
+    // The capture thread never touches a control: it only asks this thread to stop.
+    g_capture.onStreamLost = [window] { PostMessageW(window, WM_APP_CAPTURE_LOST, 0, 0); };
     SetTimer(window, IDT_LEVEL, kLevelRefreshMs, nullptr);
     curl_global_init(CURL_GLOBAL_ALL);
 }
@@ -69,9 +73,13 @@ void LayOut(HWND window) {
             case Placement::FollowEdges:
                 if (control) MoveWindow(control, c.x, c.y, width - c.x - kEdgeMargin, height - c.y - kEdgeMargin, TRUE);
                 break;
-            case Placement::RightEdge:
-                if (control) MoveWindow(control, width - c.width - kRightEdgeMargin, c.y, c.width, c.height, TRUE);
+            case Placement::RightEdge: {
+                // A narrow window squeezes the bar rather than putting it over the top row.
+                const int x = std::max(width - c.width - kRightEdgeMargin, TopRowEnd());
+                const int fitted = std::max(0, std::min(c.width, width - kRightEdgeMargin - x));
+                if (control) MoveWindow(control, x, c.y, fitted, c.height, TRUE);
                 break;
+            }
             case Placement::TopRow:
                 if (topRowX < 0) topRowX = c.x;
                 if (control) MoveWindow(control, topRowX, c.y, c.width, c.height, TRUE);
@@ -100,6 +108,13 @@ void OnStop() {
     AppendLog("[Info] Stopping...\n");
     StopCapture(g_capture);
     g_isRecording = false;
+}
+
+// A lost stream ends the recording as Stop does, so that Start opens the device anew at
+// once. A report that comes after Stop, or after Stop and a new Start, finds
+// g_isRecording false or the flag cleared by that start, and does nothing.
+void OnCaptureLost() {
+    if (g_capture.streamLost) OnStop();
 }
 
 void OnCommand(WPARAM wParam) {
@@ -158,6 +173,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         case WM_APP_LOG_PENDING:
             FlushPendingLog();
+            return 0;
+        case WM_APP_CAPTURE_LOST:
+            OnCaptureLost();
             return 0;
         case WM_DESTROY:
             OnDestroy(window);

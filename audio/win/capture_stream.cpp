@@ -92,6 +92,7 @@ bool OpenAndStartStream(CaptureContext& context) {
     if (FAILED(hr)) return Fail("[Error] SetEventHandle failed\n");
 
     context.stopRequested = false;
+    context.streamLost = false;
     // The thread starts before the stream; until the first signal it only wakes to
     // look at stopRequested.
     context.captureThread = CreateThread(nullptr, 0, CaptureThreadProc, &context, 0, nullptr);

@@ -26,4 +26,6 @@ void StopCapture(CaptureContext& context);
 bool FinishCaptureStopBy(CaptureContext& context, ULONGLONG deadline);
 
 // The capture thread's body; its argument is the CaptureContext. Always returns 0.
+// When the stream fails for good it logs one "[Error] " line, sets streamLost and calls
+// onStreamLost, then ends; the stream stays open until StopCapture.
 DWORD WINAPI CaptureThreadProc(LPVOID context);

@@ -1,5 +1,5 @@
 // The capture thread: waits for the engine's signal and drains every ready packet
-// into the packet processor.
+// into the packet processor, until Stop or until the stream fails for good.
 #include <audioclient.h>
 #include <avrt.h>
 
@@ -15,65 +15,58 @@ namespace {
 constexpr DWORD kSignalWaitMs = 200;  // bounds how long a stop request can go unseen
 constexpr const char* kDeviceLost = "Capture device lost";
 
-// Once the device is gone every further call fails the same way: the user is told
-// once per recording instead of at every wake-up.
-class StreamFaultReport {
-public:
-    void Report(const char* what, HRESULT hr) {
-        if (reported_) return;
-        reported_ = true;
-        AppendLog(std::string("[Error] ") + what + " " + HresultText(hr) + "\n");
-    }
+// Whether a failed call means the stream will never deliver again (the endpoint was
+// removed or invalidated, the audio service is gone). Only a reset under way passes:
+// the next signal finds the stream working again.
+bool IsStreamGone(HRESULT hr) { return FAILED(hr) && hr != AUDCLNT_E_BUFFER_OPERATION_PENDING; }
 
-private:
-    bool reported_ = false;
+// Tells the user, once, why the recording ends; false, for the loop to return.
+bool ReportLoss(const char* what, HRESULT hr) {
+    AppendLog(std::string("[Error] ") + what + " " + HresultText(hr) + "\n");
+    return false;
+}
+
+struct DrainResult {
+    unsigned handed = 0;  // packets handed to the processor
+    HRESULT ended = S_OK; // the call that ended the drain, S_OK when no packet was left
 };
 
-// Hands every packet that is ready to the processor and tells how many there were.
-// A failure only ends this drain.
-unsigned DrainPackets(CaptureContext& context, PacketProcessor& processor, StreamFaultReport& faults) {
-    for (unsigned handed = 0;; ++handed) {
+// Hands every packet that is ready to the processor.
+DrainResult DrainPackets(CaptureContext& context, PacketProcessor& processor) {
+    for (DrainResult result;; ++result.handed) {
         UINT32 packetFrames = 0;
-        HRESULT hr = context.captureClient->GetNextPacketSize(&packetFrames);
-        if (FAILED(hr)) {
-            faults.Report(kDeviceLost, hr);
-            return handed;
-        }
-        if (packetFrames == 0) return handed;
+        result.ended = context.captureClient->GetNextPacketSize(&packetFrames);
+        if (FAILED(result.ended) || packetFrames == 0) return result;
 
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        hr = context.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
-        if (FAILED(hr)) {
-            faults.Report(kDeviceLost, hr);
-            return handed;
-        }
+        result.ended = context.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        if (FAILED(result.ended)) return result;
         ProcessCapturePacket(processor, context, data, frames, flags);
         context.captureClient->ReleaseBuffer(frames);
     }
 }
 
-// A running stream brings a packet with every signal. A wake without one can mean that
-// the device is gone while the packet calls still report success and nothing, so ask
-// the client itself, which does report a lost device.
-void CheckStreamAlive(CaptureContext& context, StreamFaultReport& faults) {
-    UINT32 padding = 0;
-    const HRESULT hr = context.audioClient->GetCurrentPadding(&padding);
-    if (FAILED(hr)) faults.Report(kDeviceLost, hr);
-}
-
-void RunCaptureLoop(CaptureContext& context, PacketProcessor& processor) {
-    StreamFaultReport faults;
+// True when Stop ended the loop; false when the stream failed for good, after one line.
+bool RunCaptureLoop(CaptureContext& context, PacketProcessor& processor) {
     while (!context.stopRequested) {
         const DWORD waited = WaitForSingleObject(context.captureEvent, kSignalWaitMs);
-        if (waited != WAIT_OBJECT_0 && waited != WAIT_TIMEOUT) {
-            faults.Report("Capture wait failed", HRESULT_FROM_WIN32(GetLastError()));
-            return;
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_TIMEOUT)
+            return ReportLoss("Capture wait failed", HRESULT_FROM_WIN32(GetLastError()));
+        if (waited == WAIT_OBJECT_0) {
+            const DrainResult drain = DrainPackets(context, processor);
+            if (IsStreamGone(drain.ended)) return ReportLoss(kDeviceLost, drain.ended);
+            if (drain.handed > 0) continue;
         }
-        if (waited == WAIT_OBJECT_0 && DrainPackets(context, processor, faults) > 0) continue;
-        CheckStreamAlive(context, faults);
+        // A running stream brings a packet with every signal. A wake without one can mean
+        // that the device is gone while the packet calls still report success and
+        // nothing, so ask the client itself, which does report a lost device.
+        UINT32 padding = 0;
+        const HRESULT hr = context.audioClient->GetCurrentPadding(&padding);
+        if (IsStreamGone(hr)) return ReportLoss(kDeviceLost, hr);
     }
+    return true;
 }
 
 }  // namespace
@@ -86,9 +79,13 @@ DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
     const HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
     PacketProcessor processor;
 
-    RunCaptureLoop(context, processor);
+    const bool stopped = RunCaptureLoop(context, processor);
 
     if (task) AvRevertMmThreadCharacteristics(task);
     if (SUCCEEDED(comResult)) CoUninitialize();
+    if (!stopped) {
+        context.streamLost = true;
+        if (context.onStreamLost) context.onStreamLost();
+    }
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the release zip holds: every file a user needs, exes that import only DLLs every
-# Windows 10 and 11 has, no build folder named inside them, and a licence section for
-# every part linked in.
+# Windows 10 and 11 has and carry the application manifest, no build
+# folder named inside them, and a licence section for every part linked in.
 #
 #   bundle_contents_test.sh ZIP
 set -euo pipefail
@@ -20,7 +20,8 @@ ALLOWED_DLLS="KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll ole32.dll OLEAUT32.dl
 REQUIRED="valdrin-live.exe valdrin-server.exe start-server.cmd README.txt LICENSE
           THIRD-PARTY-NOTICES.txt model/en-us/en-us.lm.bin model/en-us/cmudict-en-us.dict
           model/en-us/en-us/mdef model/en-us/en-us/means source/valdrin-live-*-source.tar.gz
-          source/lame_*.dsc source/mpg123_*.dsc"
+          source/curl_*.dsc source/lame_*.dsc source/nlohmann-json3_*.dsc source/mpg123_*.dsc
+          source/valdrin-server-relink/link.sh source/valdrin-server-relink/libsphinxbase.a"
 # Sections of THIRD-PARTY-NOTICES.txt, one per part linked in (and the model).
 SECTIONS=("libcurl" "LAME (libmp3lame)" "libmpg123" "sphinxbase" "pocketsphinx and its US English model"
           "cpp-httplib" "nlohmann-json" "MinGW-w64 runtime and winpthreads" "libstdc++ and libgcc (GCC)")
@@ -37,6 +38,14 @@ for exe in valdrin-live.exe valdrin-server.exe; do
   for dll in $imports; do
     [[ " $(tr -s ' \n' ' ' <<<"$ALLOWED_DLLS") " == *" $dll "* ]] || fail "$exe imports $dll"
   done
+  # Resource 1 of type RT_MANIFEST (24), and the exe holds cmake/app.manifest, well-formed.
+  "$MINGW_TRIPLET-windres" -J coff -i "$work/$exe" -O rc -o "$work/$exe.rc" && grep -q '^1 24 ' "$work/$exe.rc" ||
+    fail "$exe has no manifest resource 1"
+  python3 -c 'import sys, xml.etree.ElementTree as xml
+manifest = open(sys.argv[1], "rb").read()
+xml.fromstring(manifest)
+sys.exit(manifest not in open(sys.argv[2], "rb").read())' "$root/cmake/app.manifest" "$work/$exe" ||
+    fail "$exe does not hold cmake/app.manifest, or that is not well-formed XML"
   for path in "$root" "$(valdrin_cache_dir)"; do
     ! grep -qaF -- "$path" "$work/$exe" || fail "$exe names the build path $path"
   done
@@ -45,8 +54,31 @@ done
 for section in "${SECTIONS[@]}"; do
   grep -qxF -- "$section"$'\r' "$work/THIRD-PARTY-NOTICES.txt" || fail "no licence section \"$section\""
 done
-grep -qF 'GNU LESSER GENERAL PUBLIC LICENSE' "$work/THIRD-PARTY-NOTICES.txt" || fail "no LGPL text"
-grep -qF 'GCC RUNTIME LIBRARY EXCEPTION' "$work/THIRD-PARTY-NOTICES.txt" || fail "no GCC runtime exception"
+# Each source package at its pinned version: named so in the notices, and in the zip
+# when it is shipped.
+(source "$root/scripts/setup-windows.sh"
+ for ref in "${SOURCE_PACKAGES[@]}"; do
+   pkg=${ref%%=*} version=${ref#*=}
+   grep -qF "Debian source package $pkg $version:" "$work/THIRD-PARTY-NOTICES.txt" || fail "the notices do not name $pkg $version"
+   [[ " ${SHIPPED_SOURCES[*]} " != *" $pkg "* ]] || [ -f "$work/source/${pkg}_${version#*:}.dsc" ] ||
+     fail "no source/${pkg}_${version#*:}.dsc in the zip"
+ done
+ exit "$failures") || failures=$((failures + $?))
+
+# Licence texts, and the terms stated in the notices, the README and the exes.
+for text in 'GNU LESSER GENERAL PUBLIC LICENSE' 'GCC RUNTIME LIBRARY EXCEPTION' 'common-licenses/GPL-2 (from Debian)' \
+            'common-licenses/GPL-3 (from Debian)' 'valdrin-live.exe is distributed under the GNU General Public License'; do
+  grep -qF -- "$text" "$work/THIRD-PARTY-NOTICES.txt" || fail "the notices lack \"$text\""
+done
+grep -qF 'GNU General Public License' "$work/README.txt" || fail "README.txt states no GPL terms"
+while IFS='|' read -r exe text; do
+  python3 -c 'import sys; sys.exit(sys.argv[2].encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
+    "$work/$exe" "$text" || fail "$exe's version resource lacks \"$text\""
+done <<EOT
+valdrin-live.exe|GNU GPL version 3 or later as a whole
+valdrin-live.exe|own code is MIT
+valdrin-server.exe|own code is MIT. It holds BSD, MIT and LGPL-2.1 (libmpg123) parts
+EOT
 
 [ "$failures" -eq 0 ] || exit 1
 printf 'bundle contents: passed (%s files, %s KiB)\n' "$(wc -l <<<"$listing")" "$(du -k "$zip" | cut -f1)" >&2

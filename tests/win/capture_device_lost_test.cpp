@@ -1,38 +1,43 @@
-// The capture device vanishes while recording. device_lost.sh runs this under Wine and
-// stops the test bed's PulseAudio once the file named by VALDRIN_RECORDING_MARKER (a
-// Windows path) exists, that is once packets are flowing.
+// The capture device vanishes while recording: device_lost.sh runs this under Wine and
+// stops the test bed's PulseAudio when the test asks (tests/win/audio_switch.h).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "tests/win/audio_switch.h"
 #include "tests/win/capture_fixture.h"
 
 namespace {
 
 using std::chrono::milliseconds;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDeviceLost = "[Error] Capture device lost hr=0x";
+std::atomic<int> g_lossCalls{0};
 
-TEST_F(CaptureTest, LostDeviceIsReportedOnceAndStopStillCloses) {
-    const char* marker = std::getenv("VALDRIN_RECORDING_MARKER");
-    ASSERT_NE(marker, nullptr) << "run through tests/win/device_lost.sh, which stops the audio server";
+TEST_F(CaptureTest, LostDeviceIsReportedOnceAndEndsTheCaptureThread) {
+    ASSERT_TRUE(AudioSwitchFolder()) << "run through tests/win/device_lost.sh, which stops the audio server";
+    g_capture.onStreamLost = [] { ++g_lossCalls; };
 
     ASSERT_TRUE(StartAndAwaitPackets());
-    std::ofstream(marker) << "recording\n";
-    ASSERT_TRUE(WaitUntil([this] { return CountOf(log_.Text(), kDeviceLost) > 0; }, milliseconds(20000)))
-        << "nothing told the user that the device went away";
+    EXPECT_FALSE(g_capture.streamLost);
+    AskAudioSwitch("stop");
+    ASSERT_TRUE(AudioSwitchDone("stop", milliseconds(20000)));
+    // The thread ends by itself, and only after it has said why.
+    ASSERT_TRUE(WaitUntil([] { return WaitForSingleObject(g_capture.captureThread, 0) == WAIT_OBJECT_0; },
+                          milliseconds(10000)))
+        << "the capture thread kept running without its device";
+    EXPECT_TRUE(g_capture.streamLost);
+    EXPECT_EQ(g_lossCalls, 1);
 
-    Sleep(1500);  // the capture thread keeps waking all this time
-    const auto stopCalled = Clock::now();
+    const std::size_t queued = g_capture.pendingSamples.size();
+    EXPECT_GT(queued, 0u);
+
     StopCapture(g_capture);
-    const auto stopTook = std::chrono::duration_cast<milliseconds>(Clock::now() - stopCalled);
-    std::printf("StopCapture after the device was lost took %lld ms\n", static_cast<long long>(stopTook.count()));
-    EXPECT_TRUE(IsClosed(g_capture)) << "the capture thread did not end within the wait";
+    g_capture.onStreamLost = nullptr;
+    EXPECT_EQ(g_capture.pendingSamples.size(), queued) << "what was queued waits for the next recording";
+    EXPECT_TRUE(IsClosed(g_capture));
     EXPECT_TRUE(HoldsNoComInitialisation());
 
     const auto entries = log_.Entries();

@@ -12,6 +12,8 @@ protected:
     void SetUp() override {
         // Nothing may cover the bar while its pixels are read from the screen.
         SetWindowPos(app.MainWindow(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        // The narrowest client area that leaves the bar its full 300 pixels.
+        ASSERT_TRUE(app.ResizeClient(1260, 760));
     }
 
     // Waits (the bar repaints every 33 ms) until the label reads `label`, then returns

@@ -32,11 +32,12 @@ const ExpectedControl kControls[] = {
     {L"Button", L"Stop", kChild | BS_PUSHBUTTON, 0, 2},
 };
 
-// x, y, width, height of each control above for a client area of `width` × `height`.
-// The language list's height is its closed height, checked separately.
-std::vector<RECT> ExpectedPlaces(int width, int height) {
+// x, y, width, height of each control above for a client area of `width` × `height`
+// with the level bar at `barX`, `barWidth`. The language list's height is its closed
+// height, checked separately.
+std::vector<RECT> ExpectedPlaces(int width, int height, int barX, int barWidth) {
     const auto place = [](int x, int y, int w, int h) { return RECT{x, y, x + w, y + h}; };
-    return {place(10, 80, width - 20, height - 90), place(width - 320, 14, 300, 16), place(300, 14, 56, 22),
+    return {place(10, 80, width - 20, height - 90), place(barX, 14, barWidth, 16), place(300, 14, 56, 22),
             place(362, 12, 160, 24),  place(534, 14, 40, 22), place(580, 12, 60, 24),
             place(652, 14, 68, 22),   place(726, 12, 40, 24), place(778, 14, 44, 22),
             place(828, 10, 100, 0),   place(10, 10, 160, 30), place(180, 10, 100, 30)};
@@ -47,10 +48,10 @@ std::string Describe(const RECT& r) {
            std::to_string(r.bottom - r.top);
 }
 
-void ExpectLayout(const AppSession& app) {
+void ExpectLayout(const AppSession& app, int barX, int barWidth) {
     const RECT client = ClientRectOf(app.MainWindow());
     const std::vector<ControlInfo> children = ListChildren(app.MainWindow());
-    const std::vector<RECT> places = ExpectedPlaces(client.right, client.bottom);
+    const std::vector<RECT> places = ExpectedPlaces(client.right, client.bottom, barX, barWidth);
     ASSERT_EQ(children.size(), places.size());
     for (std::size_t i = 0; i < places.size(); ++i) {
         RECT actual = children[i].rect;
@@ -89,7 +90,13 @@ TEST_F(MainWindowTest, CreatesEveryControlWithItsClassTextStylesAndId) {
     }
 }
 
-TEST_F(MainWindowTest, LaysOutControlsAfterCreation) { ExpectLayout(app); }
+// The default outer size leaves a client area narrower than 1260: the bar starts right
+// of the language list (which ends at 928) and is narrowed to fit.
+TEST_F(MainWindowTest, LaysOutControlsAfterCreation) {
+    const RECT client = ClientRectOf(app.MainWindow());
+    ASSERT_LT(client.right, 1260);
+    ExpectLayout(app, 940, client.right - 960);
+}
 
 TEST_F(MainWindowTest, LanguageListOffersTheThreeCodesWithZhSelected) {
     HWND list = app.Control(L"ComboBox", 3);
@@ -113,14 +120,18 @@ TEST_F(MainWindowTest, LanguageListOffersTheThreeCodesWithZhSelected) {
 }
 
 TEST_F(MainWindowTest, ResizeMovesOnlyThePaneAndTheLevelBar) {
-    ASSERT_TRUE(app.ResizeClient(1000, 600));
-    ExpectLayout(app);
-    EXPECT_EQ(Describe(DescribeControl(app.Pane()).rect), "10,80 980x510");
-    EXPECT_EQ(Describe(DescribeControl(app.LevelBar()).rect), "680,14 300x16");
-
-    ASSERT_TRUE(app.ResizeClient(1250, 820));
-    ExpectLayout(app);
-    EXPECT_EQ(Describe(DescribeControl(app.LevelBar()).rect), "930,14 300x16");
+    // Client width, then the level bar's x and width: 320 pixels left of the right edge
+    // while that keeps it right of the top row, else squeezed down to nothing.
+    const struct {
+        int width, barX, barWidth;
+    } kWidths[] = {{1280, 960, 300}, {1260, 940, 300}, {1259, 940, 299}, {1000, 940, 40},
+                   {960, 940, 0},     {700, 940, 0}};
+    for (const auto& c : kWidths) {
+        SCOPED_TRACE("client width " + std::to_string(c.width));
+        ASSERT_TRUE(app.ResizeClient(c.width, 600));
+        ExpectLayout(app, c.barX, c.barWidth);
+    }
+    EXPECT_EQ(Describe(DescribeControl(app.Pane()).rect), "10,80 680x510");
 }
 
 }  // namespace

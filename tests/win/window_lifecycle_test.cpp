@@ -9,6 +9,7 @@
 
 #include "app/win/main_window.h"
 #include "tests/support/loopback_server.h"
+#include "tests/win/audio_switch.h"
 #include "tests/win/window_test_support.h"
 
 namespace {
@@ -215,6 +216,45 @@ TEST(CloseWhileRecordingTest, EndsWithinItsLimitWhenTheCaptureThreadIsStuck) {
     EXPECT_EQ(exitCode, 0u);  // not a crash of the exit-time clean-up
     RecordProperty("close_seconds", std::to_string(took.count()));
     std::printf("close with a stuck capture thread took %.2f s\n", took.count());
+}
+
+// Run by device_lost.sh, which stops and starts the test bed's audio server on request.
+TEST(DeviceLostTest, LossEndsTheRecordingAndStartOpensTheDeviceAnew) {
+    if (!AudioSwitchFolder()) GTEST_SKIP() << "run through tests/win/device_lost.sh";
+    const std::wstring kMixFormat = L"[Info] Mix format: rate=48000 Hz, ch=2, bits=32\r\n";
+    LoopbackServer server;
+    server.SetReply(Reply(200, R"({"text": ""})"));
+    AppSession app(LiveProgram());
+    ASSERT_TRUE(StartRecordingTo(app, server));
+    Sleep(1000);  // packets flowing
+    std::wstring text = app.PaneText();
+
+    const auto asked = std::chrono::steady_clock::now();
+    AskAudioSwitch("stop");
+    const auto idle = [](const std::wstring& t) { return EndsWith(t, L"[Info] Stopping...\r\n"); };
+    ASSERT_TRUE(app.WaitForPane(idle, std::chrono::seconds(20))) << WideToUtf8(app.PaneText());
+    const std::chrono::duration<double, std::milli> toIdle = std::chrono::steady_clock::now() - asked;
+    ASSERT_TRUE(AudioSwitchDone("stop", std::chrono::seconds(20)));
+    const std::chrono::duration<double, std::milli> toGone = std::chrono::steady_clock::now() - asked;
+    std::printf("after the stop request: window idle at %.0f ms, audio server ended by %.0f ms\n", toIdle.count(),
+                toGone.count());
+    EXPECT_EQ(app.PaneText(), text + L"[Error] Capture device lost hr=0x88890004\r\n[Info] Stopping...\r\n");
+
+    // Idle: Start is taken at once and opens the device anew. Wine still lists the
+    // device while its server is gone, and refuses the stream.
+    text = app.PaneText();
+    ASSERT_TRUE(app.Press(IDC_START));
+    const auto failed = [](const std::wstring& t) { return EndsWith(t, L"[Error] WASAPI start failed\r\n"); };
+    ASSERT_TRUE(app.WaitForPane(failed, kPaneWait)) << WideToUtf8(app.PaneText());
+    EXPECT_EQ(app.PaneText().rfind(UrlLine(server) + kMixFormat, text.size()), text.size());
+
+    AskAudioSwitch("start");
+    ASSERT_TRUE(AudioSwitchDone("start", std::chrono::seconds(20)));
+    text = app.PaneText();
+    ASSERT_TRUE(app.Press(IDC_START));
+    ASSERT_TRUE(app.WaitForPane([](const std::wstring& t) { return EndsWith(t, kRecordingStarted); }, kPaneWait))
+        << WideToUtf8(app.PaneText());
+    EXPECT_EQ(app.PaneText(), text + UrlLine(server) + kMixFormat + kRecordingStarted);
 }
 
 }  // namespace

@@ -21,6 +21,9 @@ struct ServerSettings {
     // below the client's 15 s limit. A request that would have to wait longer for a
     // recogniser is refused with 503 (see AnswerBudget).
     std::chrono::milliseconds answer_budget{14000};
+    // A request must arrive whole within the answer budget, and with no pause longer
+    // than this; else it is refused with 408.
+    std::chrono::milliseconds max_pause{5000};
     std::size_t connection_threads = 8;
 };
 

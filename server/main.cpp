@@ -1,6 +1,7 @@
 // valdrin-server: English speech recognition over HTTP for Valdrin Live.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,7 @@ namespace {
 using namespace speech_server;
 
 constexpr const char* kProgram = "valdrin-server";
+constexpr int kExitStoppedAtOnce = 3;
 
 std::mutex g_stderrMutex;
 
@@ -65,10 +67,15 @@ int Serve(const ServerOptions& options) {
     }
     // Before any other thread exists, so that the signals reach only the watcher.
     // A stop during loading closes the listening socket and Run returns at once.
-    TerminationSignals signals([&server] {
-        Note("stopping: finishing the requests in progress");
-        server.Stop();
-    });
+    TerminationSignals signals(
+        [&server] {
+            Note("stopping: finishing the requests in progress (stop again to end at once)");
+            server.Stop();
+        },
+        [] {
+            Note("stopped at once: the requests in progress were dropped");
+            std::_Exit(kExitStoppedAtOnce);
+        });
     std::unique_ptr<RecognizerPool> pool;
     try {
         pool = LoadRecognizers(options.workers, model);

@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 
+#include <algorithm>
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
@@ -57,13 +58,26 @@ SpeechRecognizer::SpeechRecognizer(const ModelPaths& paths) : decoder_(std::make
 SpeechRecognizer::~SpeechRecognizer() = default;
 
 std::string SpeechRecognizer::Recognize(const std::int16_t* samples, std::size_t count) {
+    return *Recognize(samples, count, [] { return true; });
+}
+
+std::optional<std::string> SpeechRecognizer::Recognize(const std::int16_t* samples, std::size_t count,
+                                                       const std::function<bool()>& keep_going) {
+    constexpr std::size_t kSliceSamples = 4000;  // a quarter of a second
     ps_decoder_t* ps = decoder_->decoder;
     if (ps_start_utt(ps) < 0) throw std::runtime_error("recogniser could not start an utterance");
-    const int processed = ps_process_raw(ps, samples, count, FALSE, TRUE);
+    int processed = 0;
+    for (std::size_t done = 0; done < count && processed >= 0; done += kSliceSamples) {
+        if (!keep_going()) {
+            ps_end_utt(ps);
+            return std::nullopt;
+        }
+        processed = ps_process_raw(ps, samples + done, std::min(kSliceSamples, count - done), FALSE, FALSE);
+    }
     const int ended = ps_end_utt(ps);
     if (processed < 0 || ended < 0) throw std::runtime_error("recogniser failed on the audio");
     const char* hypothesis = ps_get_hyp(ps, nullptr);
-    return hypothesis ? hypothesis : "";
+    return std::string(hypothesis ? hypothesis : "");
 }
 
 }  // namespace speech_server

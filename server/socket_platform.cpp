@@ -1,5 +1,6 @@
 #include "server/socket_platform.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,16 @@ void MakePortExclusive(socket_t sock) {
 void CloseSocket(socket_t sock) {
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
+}
+
+void ShutdownSending(socket_t sock) { ::shutdown(sock, SHUT_WR); }
+
+int WaitForSocket(socket_t sock, bool for_writing, int timeout_ms) {
+    pollfd ready{sock, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
+    int result;
+    while ((result = ::poll(&ready, 1, timeout_ms)) < 0 && errno == EINTR) {
+    }
+    return result;
 }
 
 // The library writes to sockets without MSG_NOSIGNAL.

@@ -13,6 +13,12 @@ void MakePortExclusive(socket_t sock);
 
 // Shuts the socket down both ways and closes it.
 void CloseSocket(socket_t sock);
+// Sends a FIN after what was written; reading stays possible.
+void ShutdownSending(socket_t sock);
+
+// Waits up to `timeout_ms` until the socket can be read (or written): above zero when
+// it can, zero on time-out, below zero on an error.
+int WaitForSocket(socket_t sock, bool for_writing, int timeout_ms);
 
 // Lets a write to a connection the peer has closed fail, instead of ending the process.
 void IgnoreBrokenPipes();

@@ -21,7 +21,8 @@ sigset_t StopSignals() {
 
 }  // namespace
 
-TerminationSignals::TerminationSignals(std::function<void()> on_signal) : on_signal_(std::move(on_signal)) {
+TerminationSignals::TerminationSignals(std::function<void()> on_signal, std::function<void()> on_repeat)
+    : on_signal_(std::move(on_signal)), on_repeat_(std::move(on_repeat)) {
     const sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     watcher_ = std::thread([this] { Watch(); });
@@ -35,17 +36,18 @@ TerminationSignals::~TerminationSignals() {
 void TerminationSignals::Watch() {
     const sigset_t signals = StopSignals();
     const timespec poll{0, kPollNanoseconds};
+    bool stopping = false;
     while (!quit_) {
-        if (sigtimedwait(&signals, nullptr, &poll) > 0) {
-            on_signal_();
-            return;
-        }
+        if (sigtimedwait(&signals, nullptr, &poll) <= 0) continue;
+        if (stopping) on_repeat_();
+        on_signal_();
+        stopping = true;
     }
 }
 
 const char* StopUsageText() {
     return "SIGINT or SIGTERM stops the server\n"
-           "after the requests in progress are answered.\n";
+           "after the requests in progress are answered; a second one stops it at once.\n";
 }
 
 }  // namespace speech_server

@@ -13,8 +13,9 @@ class TerminationSignals {
 public:
     // Blocks the stop signals for the calling thread and every thread it starts later,
     // so construct this in main before any other thread exists. `on_signal` runs
-    // once, on the watcher thread, at the first signal.
-    explicit TerminationSignals(std::function<void()> on_signal);
+    // once, on the watcher thread, at the first signal; `on_repeat` at the second,
+    // for a user who will not wait: it must end the process.
+    TerminationSignals(std::function<void()> on_signal, std::function<void()> on_repeat);
     // Ends and joins the watcher; the signals stay blocked.
     ~TerminationSignals();
     TerminationSignals(const TerminationSignals&) = delete;
@@ -24,6 +25,7 @@ private:
     void Watch();
 
     std::function<void()> on_signal_;
+    std::function<void()> on_repeat_;
     std::atomic<bool> quit_{false};
     std::thread watcher_;
 };

@@ -4,8 +4,6 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "server/inference_server.h"
+#include "server/tests/support/hostile_upload.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 
@@ -246,14 +245,9 @@ TEST_F(InferenceServerTest, AnswersUnknownPathsAndWrongMethodsInJson) {
 
 // Sends raw bytes and returns everything the server writes back before closing.
 std::string RawExchange(int port, const std::string& request) {
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int sock = testing::ConnectTo(port);
     std::string answer;
-    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        send(sock, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    if (sock >= 0 && send(sock, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         char buffer[4096];
         for (ssize_t count; (count = recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, count);
     }
@@ -272,6 +266,27 @@ TEST_F(InferenceServerTest, AnswersMalformedRequestsInJsonAndKeepsServing) {
     auto result = running.Client().Get("/health");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 200);
+}
+
+// However it is framed, a body that does not end is refused once the server has read
+// a bounded amount of it (far less than the client sends), and the server goes on serving.
+TEST_F(InferenceServerTest, RefusesEndlessUploadsEarly) {
+    ServerSettings settings;
+    settings.limits.max_body_bytes = 1024 * 1024;
+    settings.answer_budget = 2s;
+    settings.max_pause = 500ms;
+    RunningServer running(*pool_, settings);
+    for (const testing::HostileUpload& upload : testing::EndlessUploads()) {
+        const testing::HostileOutcome outcome = testing::SendUntilAnswered(running.server().port(), upload, 256 * 1024 * 1024);
+        const std::string status_line = "HTTP/1.1 " + std::to_string(upload.status) + " ";
+        EXPECT_EQ(outcome.answer.rfind(status_line, 0), 0u) << upload.name << ": " << outcome.answer;
+        EXPECT_NE(outcome.answer.find("\r\n\r\n{\"error\":\""), std::string::npos) << upload.name;
+        // What the server read, plus what the sockets hold and the drain after the answer.
+        EXPECT_LT(outcome.sent, 32u * 1024 * 1024) << upload.name;
+    }
+    auto result = running.Client().Post("/inference", Upload(*mp3_, "en"));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200) << result->body;
 }
 
 TEST_F(InferenceServerTest, AnswersOverlappingUploadsTogether) {
@@ -311,6 +326,55 @@ TEST_F(InferenceServerTest, RefusesWith503WhenNoRecognizerComesFreeInTime) {
     EXPECT_EQ(answered->status, 200) << answered->body;
 }
 
+// Behind uploads that already take the recognisers past the answer budget, an upload
+// is refused as soon as its head has come: it announces a body that it never sends.
+TEST_F(InferenceServerTest, RefusesBeforeTheBodyWhenTheUploadsAheadTakeTheBudget) {
+    ServerSettings settings;
+    settings.answer_budget = 4s;  // until measured an upload takes 3.5 s: one per worker fits
+    RunningServer running(*pool_, settings);
+    auto held_a = pool_->Acquire(1s);
+    auto held_b = pool_->Acquire(1s);
+    ASSERT_TRUE(held_a && held_b);
+    std::vector<std::future<httplib::Result>> ahead;
+    for (int i = 0; i < 2; ++i)
+        ahead.push_back(std::async(std::launch::async, [&] { return running.Client().Post("/inference", Upload(*mp3_, "en")); }));
+    while (pool_->waiting() < 2) std::this_thread::sleep_for(1ms);
+    const std::string head =
+        "POST /inference HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+        "Content-Length: 100000\r\n\r\n";
+    const testing::HostileOutcome refused =
+        testing::SendUntilAnswered(running.server().port(), {"head only", head, "", 0ms, 503}, 1);
+    EXPECT_EQ(refused.answer.rfind("HTTP/1.1 503 ", 0), 0u) << refused.answer;
+    EXPECT_NE(refused.answer.find("Retry-After: 5\r\n"), std::string::npos) << refused.answer;
+    held_a.reset();
+    held_b.reset();
+    for (auto& upload : ahead) upload.wait();
+}
+
+// An upload whose client has gone while it waited for a recogniser is not recognised.
+TEST_F(InferenceServerTest, SkipsTheRecognitionOfAClientThatHasGone) {
+    RunningServer running(*pool_, {});
+    auto held_a = pool_->Acquire(1s);
+    auto held_b = pool_->Acquire(1s);
+    ASSERT_TRUE(held_a && held_b);
+    const std::string body = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.mp3\"\r\n\r\n" +
+                             *mp3_ + "\r\n--XyZ--\r\n";
+    const std::string request = "POST /inference HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                "Content-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body;
+    const int sock = testing::ConnectTo(running.server().port());
+    ASSERT_EQ(send(sock, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    while (pool_->waiting() == 0) std::this_thread::sleep_for(1ms);
+    close(sock);
+    held_a.reset();
+    running.server().Stop();
+    running.runner().wait();
+    const auto log = running.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("POST /inference 499 ", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find("client gone, recognition skipped"), std::string::npos) << log[0];
+}
+
 TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     RunningServer running(*pool_, {});
     auto client = running.Client();
@@ -319,11 +383,12 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "zh")));
     ASSERT_TRUE(client.Get("/missing"));
     ASSERT_TRUE(client.Get("/a%0Afake%0Dline"));
+    RawExchange(running.server().port(), "BR\x1b[2JEW / HTTP/1.1\r\n\r\n");  // rejected, but logged
     // A line is logged just after its answer is sent; once Run has returned, all are.
     running.server().Stop();
     running.runner().wait();
     const auto log = running.Log();
-    ASSERT_EQ(log.size(), 5u);
+    ASSERT_EQ(log.size(), 6u);
     // Each connection has its own thread, so lines may come in any order.
     auto line_starting = [&log](const std::string& start) {
         for (const auto& line : log)
@@ -337,6 +402,7 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     EXPECT_NE(line_starting("POST /inference 422 ").find(" ms"), std::string::npos);
     EXPECT_NE(line_starting("GET /missing 404 ").find(" ms"), std::string::npos);
     EXPECT_NE(line_starting("GET /a?fake?line 404 ").find(" ms"), std::string::npos);
+    EXPECT_NE(line_starting("BR?[2JEW ").find(" 400 "), std::string::npos);
 }
 
 TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {

@@ -53,6 +53,14 @@ TEST_F(RecognizerTest, TranscribesReadSpeechWithinTheModelsErrorRate) {
     EXPECT_LT(rate, 0.45);
 }
 
+TEST_F(RecognizerTest, StopsAtTheNextSliceWhenToldAndStaysUsable) {
+    const auto samples = testing::GoForwardSamples();  // about 2.9 s: twelve slices
+    int asked = 0;
+    EXPECT_EQ(recognizer_->Recognize(samples.data(), samples.size(), [&asked] { return ++asked < 2; }), std::nullopt);
+    EXPECT_EQ(asked, 2) << "asked before each slice of audio, and not after stopping";
+    EXPECT_EQ(recognizer_->Recognize(samples.data(), samples.size(), [] { return true; }), testing::kGoForwardText);
+}
+
 TEST_F(RecognizerTest, HearsNothingInSilenceOrTinyInput) {
     EXPECT_EQ(RecognizeAll(*recognizer_, std::vector<std::int16_t>(2 * 16000, 0)), "");
     EXPECT_EQ(RecognizeAll(*recognizer_, std::vector<std::int16_t>(10, 100)), "");

@@ -138,6 +138,27 @@ TEST(ServerProcess, ServesUntilSigtermThenExitsCleanly) {
     EXPECT_NE(server.Stderr().find("valdrin-server: stopped"), std::string::npos) << server.Stderr();
 }
 
+TEST(ServerProcess, EndsAtOnceOnASecondSigint) {
+    ServerProcess server({"--port", "0", "--workers", "1"});
+    ASSERT_TRUE(server.WaitForError("listening on")) << server.Stderr();
+    // A request that never ends keeps the first stop waiting.
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(PortFromListeningLine(server.Stderr())));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_GT(send(client, "POST /inference HTTP/1.1\r\n", 26, MSG_NOSIGNAL), 0);
+    server.Signal(SIGINT);
+    ASSERT_TRUE(server.WaitForError("stopping")) << server.Stderr();
+    server.Signal(SIGINT);
+    const auto start = Clock::now();
+    EXPECT_EQ(server.Wait(), 3) << server.Stderr();
+    EXPECT_LT(Clock::now() - start, 4s) << "the open request would have held it for 5 s";
+    EXPECT_NE(server.Stderr().find("valdrin-server: stopped at once"), std::string::npos) << server.Stderr();
+    close(client);
+}
+
 TEST(ServerProcess, StopsCleanlyOnSigintDuringStartUp) {
     ServerProcess server({"--port", "0", "--workers", "2"});
     ASSERT_TRUE(server.WaitForError("loading 2 recognisers")) << server.Stderr();

@@ -14,6 +14,17 @@ void CloseSocket(socket_t sock) {
     ::closesocket(sock);
 }
 
+void ShutdownSending(socket_t sock) { ::shutdown(sock, SD_SEND); }
+
+// select, unlike WSAPoll, works on every Windows version the exe supports.
+int WaitForSocket(socket_t sock, bool for_writing, int timeout_ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(sock, &set);
+    timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    return ::select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, nullptr, &timeout);
+}
+
 // Windows sockets report a closed peer as an error; there is no signal.
 void IgnoreBrokenPipes() {}
 

@@ -11,8 +11,11 @@ namespace {
 constexpr DWORD kPollMilliseconds = 100;
 
 HANDLE g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// Set before the handler is installed; the handler runs it on the second event.
+std::function<void()> g_onRepeat;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (WaitForSingleObject(g_stopRequested, 0) == WAIT_OBJECT_0) g_onRepeat();
     SetEvent(g_stopRequested);
     // After the handler returns from these the system ends the process at once, so
     // keep it waiting: the process ends when main returns (or when the system's grace
@@ -24,7 +27,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-TerminationSignals::TerminationSignals(std::function<void()> on_signal) : on_signal_(std::move(on_signal)) {
+TerminationSignals::TerminationSignals(std::function<void()> on_signal, std::function<void()> on_repeat)
+    : on_signal_(std::move(on_signal)), on_repeat_(std::move(on_repeat)) {
+    g_onRepeat = on_repeat_;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
     watcher_ = std::thread([this] { Watch(); });
 }
@@ -45,7 +50,8 @@ void TerminationSignals::Watch() {
 
 const char* StopUsageText() {
     return "Ctrl+C, Ctrl+Break or closing the console\n"
-           "window stops the server after the requests in progress are answered.\n";
+           "window stops the server after the requests in progress are answered;\n"
+           "a second one stops it at once.\n";
 }
 
 }  // namespace speech_server

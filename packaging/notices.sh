@@ -73,6 +73,10 @@ You may use, copy and pass it on, changed or not, keeping these notices with it.
 The LGPL lets you change libmpg123 and link your changed copy into the server:
 its source and the server's relink kit are in the source folder. Whoever passes
 the server on must pass on libmpg123's source and the relink kit with it.
+Debian's packaging of sphinxbase and pocketsphinx is under the GPL, version 2 or
+later; of its patches only two reach the server's code, both in pocketsphinx:
+avoid-underflow, a change from pocketsphinx's own history under its BSD-style
+licence, and a spelling fix in two of mdef.c's messages.
 
 The model folder (model\\en-us) is the pocketsphinx US English model, under a
 BSD-style licence (the pocketsphinx section below).

@@ -7,7 +7,8 @@ thread_local ConnectionQueue::Arrival t_arrival;
 
 }  // namespace
 
-ConnectionQueue::ConnectionQueue(std::size_t threads) : idle_(threads) {
+ConnectionQueue::ConnectionQueue(std::size_t threads, std::size_t waiting_refusals)
+    : idle_(threads), waiting_refusals_(waiting_refusals) {
     for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(tasks_, true); });
     threads_.emplace_back([this] { Work(overflow_, false); });
 }
@@ -15,12 +16,23 @@ ConnectionQueue::ConnectionQueue(std::size_t threads) : idle_(threads) {
 ConnectionQueue::~ConnectionQueue() { shutdown(); }
 
 void ConnectionQueue::enqueue(std::function<void()> task) {
+    const Clock::time_point accepted = Clock::now();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const bool overflow = tasks_.size() >= idle_;
-        (overflow ? overflow_ : tasks_).push_back({std::move(task), {Clock::now(), overflow}});
+        if (tasks_.size() < idle_) {
+            tasks_.push_back({std::move(task), {accepted, false, false}});
+            ready_.notify_all();
+            return;
+        }
+        if (overflow_.size() < waiting_refusals_) {
+            overflow_.push_back({std::move(task), {accepted, true, false}});
+            ready_.notify_all();
+            return;
+        }
     }
-    ready_.notify_all();
+    // Run here, on the accept loop: it only closes the connection.
+    t_arrival = {accepted, true, true};
+    task();
 }
 
 void ConnectionQueue::shutdown() {

@@ -3,6 +3,8 @@
 // one that arrives while every thread is busy goes to a light path instead (its own
 // thread), which only refuses it, so nothing waits unseen behind busy threads. Each
 // task learns when its connection was accepted, so that its wait counts from there.
+// The light path's own queue is bounded too: past it a connection is closed at once,
+// unanswered, so that a flood of connections cannot hold sockets and memory.
 #pragma once
 
 #include <httplib.h>
@@ -26,9 +28,12 @@ public:
     struct Arrival {
         Clock::time_point accepted;
         bool overflow = false;  // every connection thread was busy: refuse it
+        bool unanswered = false;  // the light path was full too: close it, read nothing
     };
 
-    explicit ConnectionQueue(std::size_t threads);
+    // `threads` connection threads; at most `waiting_refusals` connections wait for the
+    // light path.
+    explicit ConnectionQueue(std::size_t threads, std::size_t waiting_refusals = 64);
     ~ConnectionQueue() override;
 
     // Called by the accept loop with each accepted connection's task.
@@ -52,6 +57,7 @@ private:
     std::deque<Task> tasks_;
     std::deque<Task> overflow_;
     std::size_t idle_;  // connection threads not serving a task
+    const std::size_t waiting_refusals_;
     bool shutting_down_ = false;
     std::vector<std::thread> threads_;
 };

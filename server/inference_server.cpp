@@ -249,6 +249,10 @@ void InferenceServer::Impl::Configure() {
 void InferenceServer::Impl::ServeConnection(socket_t sock) {
     // Every wait counts from the accept, also the wait for a connection thread.
     const ConnectionQueue::Arrival& arrival = ConnectionQueue::current();
+    if (arrival.unanswered) {
+        CloseSocket(sock);
+        return;
+    }
     // A connection that only gets refused is given little time: the light path that
     // refuses it has one thread for all.
     const auto allowed = arrival.overflow ? kRefusalTime : settings.answer_budget;

@@ -33,5 +33,21 @@ TEST(ConnectionQueue, HandsWhatNoThreadCanTakeToTheLightPath) {
     EXPECT_FALSE(first.get_future().get().overflow);
 }
 
+// Once the light path has as many waiting as it may hold, a further connection is
+// handed back at once, on the accepting thread, to be closed unanswered.
+TEST(ConnectionQueue, ClosesWhatTheFullLightPathCannotHold) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    ConnectionQueue queue(1, 1);
+    queue.enqueue([&] { released.wait(); });  // the connection thread
+    queue.enqueue([&] { released.wait(); });  // the light path
+    queue.enqueue([] {});                     // waits for the light path
+    ConnectionQueue::Arrival closed;
+    queue.enqueue([&] { closed = ConnectionQueue::current(); });
+    EXPECT_TRUE(closed.overflow);
+    EXPECT_TRUE(closed.unanswered) << "a fourth connection was held";
+    release.set_value();
+}
+
 }  // namespace
 }  // namespace speech_server

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "audio/mix_format.h"
+#include "audio/sample_timeline.h"
 
 #ifdef _WIN32
 #include <audioclient.h>
@@ -30,6 +31,8 @@ struct CaptureContext {
     std::atomic<bool> stopRequested{false};
     // 16 kHz mono samples waiting for the next chunk cut; outlives every recording.
     std::deque<std::int16_t> pendingSamples;
+    // When each of them was captured; kept in step with pendingSamples.
+    SampleTimeline pendingTimes;
     // Set by the capture thread when the stream failed for good and the thread ended on
     // its own; cleared by each start. Tells a current loss from a stale report of one.
     std::atomic<bool> streamLost{false};

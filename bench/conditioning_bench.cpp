@@ -45,7 +45,7 @@ void ConditionPacket(benchmark::State& state, const WAVEFORMATEX& format) {
     const std::vector<std::uint8_t> packet = TonePacket(format, frames);
     CaptureContext context;
     context.mixFormat = const_cast<WAVEFORMATEX*>(&format);
-    PacketProcessor processor([](std::vector<std::int16_t>&& chunk, const std::string&) {
+    PacketProcessor processor([](std::vector<std::int16_t>&& chunk, const std::string&, CaptureTime) {
         benchmark::DoNotOptimize(chunk.data());
     });
     const std::clock_t cpuStart = std::clock();

@@ -13,6 +13,7 @@
 #include "tests/support/curl_environment.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/memory_transcript.h"
 #include "tests/support/mix_formats.h"
 #include "tests/support/mp3_decode.h"
 #include "tests/support/signal_compare.h"
@@ -85,6 +86,8 @@ TEST_F(ChunkJobTest, EachOutcomeIsExactlyOneLine) {
         if (language == "auto") return Reply(500, "boom");
         return Reply(200, R"({"segments":[{"text":"a"},{"text":"b"}]})");
     });
+    MemoryTranscript transcript;
+    SetRecordingTranscript(std::make_shared<Transcript>(transcript.Output()));
     LaunchChunkJob(OneSecond(), "en");    // empty transcript: no line
     JoinAllWorkers();
     LaunchChunkJob(OneSecond(), "auto");  // server error
@@ -93,10 +96,18 @@ TEST_F(ChunkJobTest, EachOutcomeIsExactlyOneLine) {
     JoinAllWorkers();
     LaunchChunkJob({}, "zh");             // nothing to encode: nothing sent
     JoinAllWorkers();
+    g_isShuttingDown = true;
+    LaunchChunkJob(OneSecond(), "zh");    // dropped at close
+    SetRecordingTranscript(nullptr);
 
     EXPECT_EQ(log_.Entries(), (std::vector<std::string>{"[Error] POST failed: HTTP 500: boom\n", "a b\r\n",
                                                          "[Error] MP3 encoding failed\n"}));
     EXPECT_EQ(server_.Requests().size(), 3u);
+    // Every chunk has its line, with the pane's words for a failure.
+    const std::string stamp = TranscriptEntry(CaptureTime(), "").substr(0, 11);
+    EXPECT_EQ(transcript.Text(), stamp + "(no text)\r\n" + stamp + "(no text: POST failed: HTTP 500: boom)\r\n" +
+                                     stamp + "a b\r\n" + stamp + "(no text: MP3 encoding failed)\r\n" + stamp +
+                                     "(no text: not sent)\r\n");
 }
 
 TEST_F(ChunkJobTest, UnreachableServerIsReportedWithLibcurlsWords) {

@@ -79,7 +79,7 @@ TEST(PacketAllocations, SteadyStateAllocatesOnlyForTheQueue) {
         CaptureContext context;
         context.mixFormat = &packet.format.Format;
         std::deque<std::int16_t> twin;
-        PacketProcessor processor([](std::vector<std::int16_t>&&, const std::string&) {});
+        PacketProcessor processor([](std::vector<std::int16_t>&&, const std::string&, CaptureTime) {});
         EXPECT_GT(AllocationsBeyondQueue(processor, context, twin, packet, packet.frames), 0)
             << "the counter sees the first growth";
         EXPECT_EQ(AllocationsBeyondQueue(processor, context, twin, packet, packet.frames), 0)

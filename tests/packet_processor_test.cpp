@@ -2,7 +2,9 @@
 // their own).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -171,6 +173,49 @@ TEST_F(PacketProcessorTest, SilentAndEmptyPackets) {
     ProcessCapturePacket(processor, context_, reinterpret_cast<const std::uint8_t*>(loud.data()), 480, 0x1 | 0x4);
     ASSERT_EQ(context_.pendingSamples.size(), 320u);
     EXPECT_EQ(context_.pendingSamples.back(), 32767);
+}
+
+// 10 ms packets on a wall clock that the test moves: each chunk carries the time at
+// which its first sample was captured, across drained batches, a jump and a new recording.
+TEST_F(PacketProcessorTest, ChunksCarryTheCaptureTimeOfTheirFirstSample) {
+    using std::chrono::milliseconds;
+    const CaptureTime t0 = CaptureTime() + std::chrono::hours(500000);
+    CaptureTime now = t0;
+    struct Step {
+        const char* what;
+        int packets;          // fed one after another
+        int batch;            // the clock stands still across this many packets (drained together)
+        milliseconds before;  // the clock moves this far before the step
+    };
+    const Step steps[] = {
+        {"1.5 s in batches of 3", 150, 3, milliseconds(0)},
+        {"0.6 s after a 2 s gap in the stream", 60, 1, milliseconds(2000)},
+    };
+    PacketProcessor first(RecordChunk, [&] { return now; });
+    for (const Step& step : steps) {
+        now += step.before;
+        for (int p = 0; p < step.packets; ++p) {
+            if (p % step.batch == 0) now += milliseconds(10 * step.batch);
+            FeedMono16k(first, 160);
+        }
+    }
+    // A new recording a minute later: the remainder (0.1 s) opens its first chunk.
+    now += std::chrono::minutes(1);
+    PacketProcessor second(RecordChunk, [&] { return now; });
+    for (int p = 0; p < 200; ++p) {
+        now += milliseconds(10);
+        FeedMono16k(second, 160);
+    }
+    const CaptureTime secondStart = now - milliseconds(2000);
+    // Chunk 1 starts 1 s into the first run; chunk 2, the first recording's remainder,
+    // 0.5 s into the run after the gap, which began at 3.5 s.
+    const std::vector<CaptureTime> expected = {t0, t0 + milliseconds(1000), t0 + milliseconds(4000),
+                                               secondStart + milliseconds(900)};
+    ASSERT_EQ(Cut().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto error = std::chrono::duration_cast<milliseconds>(Cut()[i].firstSample - expected[i]).count();
+        EXPECT_LE(std::abs(error), 20) << "chunk " << i << " is " << error << " ms off";
+    }
 }
 
 TEST_F(PacketProcessorTest, ChunkLengthIsFixedWhenTheProcessorIsCreated) {

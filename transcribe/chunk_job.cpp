@@ -14,10 +14,18 @@ std::mutex g_workersMutex;
 void (*g_seamAfterWorkerStart)() = nullptr;
 void (*g_seamAfterEncoding)() = nullptr;
 
-ChunkJob::ChunkJob(std::vector<std::int16_t>&& chunkSamples, const std::string& chunkLanguage)
-    : samples(std::move(chunkSamples)), language(chunkLanguage) {}
+ChunkJob::ChunkJob(std::vector<std::int16_t>&& chunkSamples, const std::string& chunkLanguage, TranscriptLine line)
+    : samples(std::move(chunkSamples)), language(chunkLanguage), transcriptLine(std::move(line)) {}
 
 void ChunkJob::operator()() { RunChunkJob(*this); }
+
+namespace {
+// The chunk's one error line, and the same words in its transcript line.
+void ReportFailure(ChunkJob& job, const std::string& failure) {
+    AppendLog("[Error] " + failure + "\n");
+    job.transcriptLine.NoText(failure);
+}
+}  // namespace
 
 void RunChunkJob(ChunkJob& job) {
     if (g_isShuttingDown.load()) return;
@@ -26,17 +34,18 @@ void RunChunkJob(ChunkJob& job) {
     std::string text;
     std::string error;
     if (!EncodeMp3(job.samples.data(), static_cast<std::int32_t>(job.samples.size()), mp3)) {
-        AppendLog("[Error] MP3 encoding failed\n");
+        ReportFailure(job, "MP3 encoding failed");
         return;
     }
     if (g_seamAfterEncoding) g_seamAfterEncoding();
     if (g_isShuttingDown.load()) return;
 
     if (!PostChunk(mp3, job.language, text, error)) {
-        AppendLog("[Error] POST failed: " + error + "\n");
+        ReportFailure(job, "POST failed: " + error);
         return;
     }
     if (!text.empty()) AppendLog(text + "\r\n");
+    job.transcriptLine.Text(text);
 }
 
 namespace {
@@ -46,19 +55,21 @@ void WorkerMain(ChunkJob job) {
     try {
         job();
     } catch (const std::exception& e) {
-        AppendLog(std::string("[Error] Chunk worker failed: ") + e.what() + "\n");
+        ReportFailure(job, std::string("Chunk worker failed: ") + e.what());
     } catch (...) {
-        AppendLog("[Error] Chunk worker failed\n");
+        ReportFailure(job, "Chunk worker failed");
     }
 }
 }  // namespace
 
-void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language) {
+void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language, CaptureTime firstSample) {
+    // Reserved first, so that even a chunk dropped here has its line.
+    TranscriptLine line = ReserveTranscriptLine(firstSample);
     if (g_isShuttingDown.load()) return;
 
     std::thread worker;
     try {
-        worker = std::thread(WorkerMain, ChunkJob(std::move(samples), language));
+        worker = std::thread(WorkerMain, ChunkJob(std::move(samples), language, std::move(line)));
     } catch (const std::system_error& e) {
         // No thread for this chunk: the capture thread carries on with the next one.
         AppendLog(std::string("[Error] Could not start a worker thread, chunk dropped: ") + e.what() + "\n");

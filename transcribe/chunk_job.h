@@ -9,11 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "transcribe/transcript.h"
+
 struct ChunkJob {
     std::vector<std::int16_t> samples;  // 16 kHz mono, capture order
     std::string language;               // g_language at the cut
+    TranscriptLine transcriptLine;      // the chunk's line in the recording's transcript, if one is kept
 
-    ChunkJob(std::vector<std::int16_t>&& chunkSamples, const std::string& chunkLanguage);
+    ChunkJob(std::vector<std::int16_t>&& chunkSamples, const std::string& chunkLanguage,
+             TranscriptLine line = TranscriptLine());
     ChunkJob(ChunkJob&&) = default;
     ChunkJob& operator=(ChunkJob&&) = default;
     ChunkJob(const ChunkJob&) = delete;
@@ -26,7 +30,9 @@ extern std::atomic<bool> g_isShuttingDown;
 extern std::vector<std::thread> g_workers;
 extern std::mutex g_workersMutex;
 
-void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language);
+// `firstSample`: when the chunk's first sample was captured, for its transcript line.
+void LaunchChunkJob(std::vector<std::int16_t>&& samples, const std::string& language,
+                    CaptureTime firstSample = CaptureTime());
 void RunChunkJob(ChunkJob& job);
 void JoinAllWorkers();
 

@@ -7,9 +7,9 @@ std::mutex g_recordedMutex;
 std::vector<RecordedChunk> g_recorded;
 }  // namespace
 
-void RecordChunk(std::vector<std::int16_t>&& samples, const std::string& language) {
+void RecordChunk(std::vector<std::int16_t>&& samples, const std::string& language, CaptureTime firstSample) {
     std::lock_guard<std::mutex> lock(g_recordedMutex);
-    g_recorded.push_back({std::move(samples), language});
+    g_recorded.push_back({std::move(samples), language, firstSample});
 }
 
 std::vector<RecordedChunk> TakeRecordedChunks() {

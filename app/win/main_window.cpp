@@ -11,6 +11,7 @@
 #include "app/win/level_meter_win.h"
 #include "app/win/log_pane_win.h"
 #include "app/win/settings_controls.h"
+#include "app/win/transcript_menu.h"
 #include "audio/win/capture_stream.h"
 #include "core/log_core.h"
 #include "core/settings.h"
@@ -50,6 +51,7 @@ void CreateControls(HWND window, HINSTANCE instance) {
 void OnCreate(HWND window, const CREATESTRUCTW& creation) {
     CreateControls(window, creation.hInstance);
     AttachLogPane(window);
+    AddTranscriptMenu(window);
     // The capture thread never touches a control: it only asks this thread to stop.
     g_capture.onStreamLost = [window] { PostMessageW(window, WM_APP_CAPTURE_LOST, 0, 0); };
     SetTimer(window, IDT_LEVEL, kLevelRefreshMs, nullptr);
@@ -94,19 +96,26 @@ void OnStart() {
     ReadLanguageSelection();
     ReadServerSettings();
     AppendLog("[Info] Using server: " + BuildServerUrl() + "\n");
+    // In place before the first chunk can be cut; a start that fails leaves no file.
+    std::string transcriptProblem;
+    SetRecordingTranscript(OpenRecordingTranscript(transcriptProblem));
     if (!StartCapture(g_capture)) {
+        SetRecordingTranscript(nullptr);
         AppendLog("[Error] WASAPI start failed\n");
         return;
     }
     g_isRecording = true;
     AppendLog("[Info] Recording started (WASAPI, language=" + g_language.Get() + "). Sending " +
               std::to_string(g_chunkSeconds.load()) + "s MP3 chunks to server...\n");
+    if (!transcriptProblem.empty()) AppendLog(kTranscriptNotSaved + transcriptProblem + "\n");
 }
 
+// The recording's transcript closes once the chunks already cut have their lines.
 void OnStop() {
     if (!g_isRecording) return;
     AppendLog("[Info] Stopping...\n");
     StopCapture(g_capture);
+    SetRecordingTranscript(nullptr);
     g_isRecording = false;
 }
 
@@ -144,6 +153,7 @@ void OnDestroy(HWND window) {
     // A capture thread that outlasted a stop's wait gets until the deadline to end.
     const bool captureClosed = FinishCaptureStopBy(g_capture, captureDeadline);
     JoinAllWorkers();
+    SetRecordingTranscript(nullptr);
     DetachLogPane();
     ReleaseUiFont();
     curl_global_cleanup();
@@ -177,6 +187,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_APP_CAPTURE_LOST:
             OnCaptureLost();
             return 0;
+        case WM_SYSCOMMAND:
+            if (OnTranscriptMenu(window, wParam)) return 0;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_DESTROY:
             OnDestroy(window);
             return 0;

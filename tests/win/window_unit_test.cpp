@@ -13,6 +13,7 @@
 #include "app/win/main_window.h"
 #include "core/win/text_conversion.h"
 #include "app/win/settings_controls.h"
+#include "app/win/transcript_menu.h"
 #include "transcribe/chunk_job.h"
 
 namespace {
@@ -141,6 +142,38 @@ TEST_F(InProcessWindowTest, NineControlsShareTheUiFontAndTheRestKeepTheSystemFon
     EXPECT_NE(fontOf(g_hVolBar), g_hUiFont);
     EXPECT_NE(fontOf(GetDlgItem(window, IDC_START)), g_hUiFont);
     EXPECT_NE(fontOf(GetDlgItem(window, IDC_STOP)), g_hUiFont);
+}
+
+TEST_F(InProcessWindowTest, TranscriptChoiceIsInTheSystemMenuAndKeptForTheUser) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kKeepTranscriptsValue);
+    const auto reopen = [this] {
+        DestroyWindow(window);
+        ServeMessages();
+        window = CreateMainWindow(GetModuleHandleW(nullptr));
+        return GetSystemMenu(window, FALSE);
+    };
+    const auto text = [](HMENU menu, UINT id) {
+        wchar_t buffer[64] = {};
+        GetMenuStringW(menu, id, buffer, 64, MF_BYCOMMAND);
+        return std::wstring(buffer);
+    };
+    const auto kept = [] {
+        DWORD value = 2, size = sizeof(value);
+        RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kKeepTranscriptsValue, RRF_RT_REG_DWORD, nullptr, &value, &size);
+        return value;
+    };
+    // Checked when nothing was kept; a choice holds for the next window.
+    HMENU menu = reopen();
+    EXPECT_EQ(text(menu, IDM_KEEP_TRANSCRIPTS), L"Keep transcripts");
+    EXPECT_EQ(text(menu, IDM_OPEN_TRANSCRIPTS), L"Open transcripts folder");
+    EXPECT_TRUE(GetMenuState(menu, IDM_KEEP_TRANSCRIPTS, MF_BYCOMMAND) & MF_CHECKED);
+    for (DWORD expected : {0u, 1u}) {
+        SendMessageW(window, WM_SYSCOMMAND, IDM_KEEP_TRANSCRIPTS, 0);
+        EXPECT_EQ(kept(), expected);
+        menu = reopen();
+        EXPECT_EQ((GetMenuState(menu, IDM_KEEP_TRANSCRIPTS, MF_BYCOMMAND) & MF_CHECKED) != 0, expected == 1);
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kKeepTranscriptsValue);
 }
 
 TEST_F(InProcessWindowTest, WindowThreadTextShowsAtOnce) {

@@ -3,7 +3,9 @@
 # capture device while the real program records (language "en") and sends its chunks to
 # the local recognition server. The transcripts in the log pane must reach a word error
 # rate close to the same server's on the same clips sent whole; a "zh" chunk must show the
-# server's refusal, and the chunks after a change back to "en" must work again.
+# server's refusal, and the chunks after a change back to "en" must work again. The
+# recording's transcript file must hold the pane's transcripts, in chunk order, with
+# their times.
 #
 #   speech_e2e_test.sh NATIVE_BUILD_DIR APP_EXE DRIVER_EXE
 #
@@ -81,7 +83,16 @@ until [ "$(transcripts | wc -l)" -gt "$before" ]; do
 done
 log "after zh and back to en: $(transcripts | tail -n1)"
 
+# The recording's transcript file holds the pane's transcripts in chunk order, and a
+# line for every other chunk, each stamped one chunk (7 s) after the one before.
 drive press stop
+deadline=$((SECONDS + 20))
+until file=$(newest_transcript) && transcripts >"$work/pane-transcripts.txt" &&
+      check_transcript_file "$file" "$work/pane-transcripts.txt" 7 >"$work/transcript-check.txt" 2>&1; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "transcript file: $(cat "$work/transcript-check.txt")"
+  sleep 1
+done
+log "transcript file: $(cat "$work/transcript-check.txt")"
 wine "$drive" close >/dev/null
 wait "$app_pid" || true
 app_pid=""

@@ -47,6 +47,32 @@ pane() { wine "$drive" pane | tr -d '\r'; }
 # Transcript lines of the pane (everything that is not an [Info]/[Warn]/[Error] line).
 transcripts() { pane | grep -v '^\[' | grep -v '^$' || true; }
 drive() { wine "$drive" "$@" >/dev/null || fail "driver: $*"; }
+# The newest transcript file in the test bed's Wine prefix (Documents may be a link).
+newest_transcript() {
+  find -L "$WINEPREFIX/drive_c/users" -path '*/Valdrin Live/*.txt' -printf '%T@ %p\n' 2>/dev/null |
+    sort -n | tail -n1 | cut -d' ' -f2- | grep .
+}
+# check_transcript_file FILE PANE_TRANSCRIPTS CHUNK_SECONDS: a byte-order mark, CR LF
+# lines "[HH:MM:SS] text" one chunk apart, and the lines with text equal to the pane's.
+check_transcript_file() {
+  python3 - "$@" <<'EOF'
+import re, sys
+data = open(sys.argv[1], 'rb').read()
+chunk = int(sys.argv[3])
+if not data.startswith(b'\xef\xbb\xbf'): sys.exit('no byte-order mark')
+lines = data[3:].decode('utf-8').split('\r\n')
+if lines[-1] != '': sys.exit('the last line has no CR LF')
+entries = [re.fullmatch(r'\[(\d\d):(\d\d):(\d\d)\] (.*)', line) for line in lines[:-1]]
+if not entries or not all(entries): sys.exit(f'a line without its time: {lines}')
+seconds = [int(e[1]) * 3600 + int(e[2]) * 60 + int(e[3]) for e in entries]
+gaps = [(b - a) % 86400 for a, b in zip(seconds, seconds[1:])]
+if any(abs(gap - chunk) > 1 for gap in gaps): sys.exit(f'lines not {chunk} s apart: {gaps}')
+texts = [e[4] for e in entries if not e[4].startswith('(no text')]
+pane = [line for line in open(sys.argv[2], encoding='utf-8').read().split('\n') if line]
+if texts != pane: sys.exit(f'file {texts} differs from pane {pane}')
+print(f'{len(entries)} lines, {len(texts)} with text, {sorted(set(gaps))} s apart')
+EOF
+}
 play() { paplay --device="$VALDRIN_TESTBED_SINK" "$@"; }
 
 # Waits until the pane has at least $1 lines matching $2, for at most $3 seconds.

@@ -164,6 +164,12 @@ start_wine() {
   cached=$(cached_prefix)
   rm -rf "$WINEPREFIX"
   cp -a "$cached" "$WINEPREFIX"
+  # Wine links the user's Documents, Desktop and the like to $HOME. A test bed keeps its
+  # own folders, so that what the programs save there (transcripts) goes with it.
+  local folder
+  for folder in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [ -L "$folder" ]; then rm "$folder" && mkdir "$folder"; fi
+  done
   # One persistent server for the run: test exes start faster, and stop has a PID to end.
   wineserver -f -p </dev/null >"$STATE/wineserver.log" 2>&1 &
   record_pid wineserver $!

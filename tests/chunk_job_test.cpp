@@ -86,8 +86,8 @@ TEST_F(ChunkJobTest, EachOutcomeIsExactlyOneLine) {
         if (language == "auto") return Reply(500, "boom");
         return Reply(200, R"({"segments":[{"text":"a"},{"text":"b"}]})");
     });
-    MemoryTranscript transcript;
-    SetRecordingTranscript(std::make_shared<Transcript>(transcript.Output()));
+    auto transcript = std::make_shared<std::string>();
+    SetRecordingTranscript(std::make_shared<Transcript>(std::make_unique<MemoryTranscript>(transcript)));
     LaunchChunkJob(OneSecond(), "en");    // empty transcript: no line
     JoinAllWorkers();
     LaunchChunkJob(OneSecond(), "auto");  // server error
@@ -105,7 +105,7 @@ TEST_F(ChunkJobTest, EachOutcomeIsExactlyOneLine) {
     EXPECT_EQ(server_.Requests().size(), 3u);
     // Every chunk has its line, with the pane's words for a failure.
     const std::string stamp = TranscriptEntry(CaptureTime(), "").substr(0, 11);
-    EXPECT_EQ(transcript.Text(), stamp + "(no text)\r\n" + stamp + "(no text: POST failed: HTTP 500: boom)\r\n" +
+    EXPECT_EQ(*transcript, stamp + "(no text)\r\n" + stamp + "(no text: POST failed: HTTP 500: boom)\r\n" +
                                      stamp + "a b\r\n" + stamp + "(no text: MP3 encoding failed)\r\n" + stamp +
                                      "(no text: not sent)\r\n");
 }

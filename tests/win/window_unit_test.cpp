@@ -144,34 +144,21 @@ TEST_F(InProcessWindowTest, NineControlsShareTheUiFontAndTheRestKeepTheSystemFon
     EXPECT_NE(fontOf(GetDlgItem(window, IDC_STOP)), g_hUiFont);
 }
 
-TEST_F(InProcessWindowTest, TranscriptChoiceIsInTheSystemMenuAndKeptForTheUser) {
+TEST_F(InProcessWindowTest, TranscriptChoiceIsInTheSystemMenuCheckedUnlessTurnedOff) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kKeepTranscriptsValue);
-    const auto reopen = [this] {
-        DestroyWindow(window);
+    for (bool keep : {true, false}) {
+        DestroyWindow(window);  // a new window reads the kept choice
         ServeMessages();
         window = CreateMainWindow(GetModuleHandleW(nullptr));
-        return GetSystemMenu(window, FALSE);
-    };
-    const auto text = [](HMENU menu, UINT id) {
-        wchar_t buffer[64] = {};
-        GetMenuStringW(menu, id, buffer, 64, MF_BYCOMMAND);
-        return std::wstring(buffer);
-    };
-    const auto kept = [] {
-        DWORD value = 2, size = sizeof(value);
-        RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kKeepTranscriptsValue, RRF_RT_REG_DWORD, nullptr, &value, &size);
-        return value;
-    };
-    // Checked when nothing was kept; a choice holds for the next window.
-    HMENU menu = reopen();
-    EXPECT_EQ(text(menu, IDM_KEEP_TRANSCRIPTS), L"Keep transcripts");
-    EXPECT_EQ(text(menu, IDM_OPEN_TRANSCRIPTS), L"Open transcripts folder");
-    EXPECT_TRUE(GetMenuState(menu, IDM_KEEP_TRANSCRIPTS, MF_BYCOMMAND) & MF_CHECKED);
-    for (DWORD expected : {0u, 1u}) {
+        HMENU menu = GetSystemMenu(window, FALSE);
+        wchar_t keepText[64] = {}, openText[64] = {};
+        GetMenuStringW(menu, IDM_KEEP_TRANSCRIPTS, keepText, 64, MF_BYCOMMAND);
+        GetMenuStringW(menu, IDM_OPEN_TRANSCRIPTS, openText, 64, MF_BYCOMMAND);
+        EXPECT_STREQ(keepText, L"Keep transcripts");
+        EXPECT_STREQ(openText, L"Open transcripts folder");
+        EXPECT_EQ((GetMenuState(menu, IDM_KEEP_TRANSCRIPTS, MF_BYCOMMAND) & MF_CHECKED) != 0, keep);
         SendMessageW(window, WM_SYSCOMMAND, IDM_KEEP_TRANSCRIPTS, 0);
-        EXPECT_EQ(kept(), expected);
-        menu = reopen();
-        EXPECT_EQ((GetMenuState(menu, IDM_KEEP_TRANSCRIPTS, MF_BYCOMMAND) & MF_CHECKED) != 0, expected == 1);
+        EXPECT_EQ((GetMenuState(menu, IDM_KEEP_TRANSCRIPTS, MF_BYCOMMAND) & MF_CHECKED) != 0, !keep);
     }
     RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kKeepTranscriptsValue);
 }

@@ -2,7 +2,6 @@
 
 #include <pocketsphinx.h>
 
-#include <algorithm>
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
@@ -58,26 +57,19 @@ SpeechRecognizer::SpeechRecognizer(const ModelPaths& paths) : decoder_(std::make
 SpeechRecognizer::~SpeechRecognizer() = default;
 
 std::string SpeechRecognizer::Recognize(const std::int16_t* samples, std::size_t count) {
-    return *Recognize(samples, count, [] { return true; });
-}
-
-std::optional<std::string> SpeechRecognizer::Recognize(const std::int16_t* samples, std::size_t count,
-                                                       const std::function<bool()>& keep_going) {
-    constexpr std::size_t kSliceSamples = 4000;  // a quarter of a second
     ps_decoder_t* ps = decoder_->decoder;
+    // Each upload is heard as if it were the first: a new stream forgets the noise
+    // level that spectral subtraction and silence detection learnt from earlier audio.
+    ps_start_stream(ps);
     if (ps_start_utt(ps) < 0) throw std::runtime_error("recogniser could not start an utterance");
-    int processed = 0;
-    for (std::size_t done = 0; done < count && processed >= 0; done += kSliceSamples) {
-        if (!keep_going()) {
-            ps_end_utt(ps);
-            return std::nullopt;
-        }
-        processed = ps_process_raw(ps, samples + done, std::min(kSliceSamples, count - done), FALSE, FALSE);
-    }
+    // The whole utterance in one call: the decoder then takes the cepstral mean from
+    // this audio alone. Audio fed in parts would switch it, for good, to a running mean
+    // carried over from earlier uploads, which hears worse and depends on their order.
+    const int processed = ps_process_raw(ps, samples, count, FALSE, TRUE);
     const int ended = ps_end_utt(ps);
     if (processed < 0 || ended < 0) throw std::runtime_error("recogniser failed on the audio");
     const char* hypothesis = ps_get_hyp(ps, nullptr);
-    return std::string(hypothesis ? hypothesis : "");
+    return hypothesis ? hypothesis : "";
 }
 
 }  // namespace speech_server

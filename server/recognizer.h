@@ -3,9 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "server/recognizer_platform.h"
@@ -33,12 +31,9 @@ public:
     SpeechRecognizer& operator=(const SpeechRecognizer&) = delete;
 
     // The words heard in one whole utterance, separated by single spaces; empty when
-    // nothing was recognised. Throws std::runtime_error when the decoder fails.
+    // nothing was recognised. The text depends on these samples alone, not on what was
+    // recognised before. Throws std::runtime_error when the decoder fails.
     std::string Recognize(const std::int16_t* samples, std::size_t count);
-    // The same, fed to the decoder a quarter second of audio at a time; stops and returns
-    // nothing as soon as `keep_going` (asked before each quarter second) says no.
-    std::optional<std::string> Recognize(const std::int16_t* samples, std::size_t count,
-                                         const std::function<bool()>& keep_going);
 
 private:
     struct Decoder;

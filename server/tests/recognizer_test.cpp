@@ -1,21 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
-#include <future>
-#include <mutex>
-#include <thread>
+#include <optional>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "server/mp3_decoder.h"
 #include "server/recognizer.h"
-#include "server/recognizer_pool.h"
+#include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 #include "server/tests/support/word_error_rate.h"
 
 namespace speech_server {
 namespace {
-
-using namespace std::chrono_literals;
 
 std::string RecognizeAll(SpeechRecognizer& recognizer, const std::vector<std::int16_t>& samples) {
     return recognizer.Recognize(samples.data(), samples.size());
@@ -36,35 +34,86 @@ TEST_F(RecognizerTest, HearsGoForwardExactly) {
     EXPECT_EQ(RecognizeAll(*recognizer_, testing::GoForwardSamples()), testing::kGoForwardText);
 }
 
-TEST_F(RecognizerTest, TranscribesReadSpeechWithinTheModelsErrorRate) {
+// Word errors over the LibriVox and cards clips (92 words) of the recogniser as it was
+// before commit 9a1154f, one ps_process_raw call over the whole utterance, measured with
+// this test after "go forward": 21 (22.8 %). The quarter-second slices that followed
+// made 22 here, and differed from one order of the clips to the next.
+constexpr std::size_t kWordErrorsOfOneCall = 21;
+
+TEST_F(RecognizerTest, TranscribesReadSpeechAtLeastAsWellAsOneCallDid) {
     std::size_t errors = 0;
     std::size_t words = 0;
-    for (const auto& clip : testing::LibrivoxClips()) {
-        const std::string heard = RecognizeAll(*recognizer_, clip.samples);
-        const std::size_t clip_errors = testing::WordErrors(clip.transcript, heard);
-        std::printf("%s: %zu/%zu errors: \"%s\"\n", clip.name.c_str(), clip_errors,
-                    testing::WordCount(clip.transcript), heard.c_str());
-        errors += clip_errors;
-        words += testing::WordCount(clip.transcript);
+    for (const auto& set : {testing::LibrivoxClips(), testing::CardsClips()}) {
+        for (const auto& clip : set) {
+            const std::string heard = RecognizeAll(*recognizer_, clip.samples);
+            const std::size_t clip_errors = testing::WordErrors(clip.transcript, heard);
+            std::printf("%s: %zu/%zu errors: \"%s\"\n", clip.name.c_str(), clip_errors,
+                        testing::WordCount(clip.transcript), heard.c_str());
+            errors += clip_errors;
+            words += testing::WordCount(clip.transcript);
+        }
     }
-    const double rate = static_cast<double>(errors) / static_cast<double>(words);
-    std::printf("word error rate over %zu words: %.1f %%\n", words, 100.0 * rate);
-    // The small English model makes about 30 % errors on this speech.
-    EXPECT_LT(rate, 0.45);
+    std::printf("word error rate over %zu words: %zu errors, %.1f %%\n", words, errors,
+                100.0 * static_cast<double>(errors) / static_cast<double>(words));
+    EXPECT_LE(errors, kWordErrorsOfOneCall);
 }
 
-TEST_F(RecognizerTest, StopsAtTheNextSliceWhenToldAndStaysUsable) {
-    const auto samples = testing::GoForwardSamples();  // about 2.9 s: twelve slices
-    int asked = 0;
-    EXPECT_EQ(recognizer_->Recognize(samples.data(), samples.size(), [&asked] { return ++asked < 2; }), std::nullopt);
-    EXPECT_EQ(asked, 2) << "asked before each slice of audio, and not after stopping";
-    EXPECT_EQ(recognizer_->Recognize(samples.data(), samples.size(), [] { return true; }), testing::kGoForwardText);
+std::vector<std::int16_t> SamplesOf(const std::vector<testing::TranscribedClip>& set, const std::string& name) {
+    for (const auto& clip : set)
+        if (clip.name == name) return clip.samples;
+    throw std::runtime_error("no clip " + name);
 }
 
-TEST_F(RecognizerTest, HearsNothingInSilenceOrTinyInput) {
-    EXPECT_EQ(RecognizeAll(*recognizer_, std::vector<std::int16_t>(2 * 16000, 0)), "");
-    EXPECT_EQ(RecognizeAll(*recognizer_, std::vector<std::int16_t>(10, 100)), "");
-    EXPECT_EQ(recognizer_->Recognize(nullptr, 0), "");
+// The samples as the server gets them from an upload: LAME's MP3, decoded.
+std::vector<std::int16_t> ThroughMp3(const std::vector<std::int16_t>& samples) {
+    const auto mp3 = testing::EncodeMp3(samples, 16000, 1);
+    return DecodeMp3(mp3.data(), mp3.size(), 60 * kSampleRate).samples;
+}
+
+// What a freshly loaded recogniser hears in its first utterance.
+std::string FirstHeard(const std::vector<std::int16_t>& samples) {
+    SpeechRecognizer fresh(ModelPaths{});
+    return RecognizeAll(fresh, samples);
+}
+
+// Audio heard right after other audio, which must not change its text.
+struct HeardAfter {
+    const char* case_name;
+    std::vector<std::int16_t> before;
+    std::vector<std::int16_t> audio;
+    // Empty: whatever a freshly loaded recogniser hears in `audio` first.
+    std::optional<std::string> text;
+};
+
+TEST_F(RecognizerTest, HearsTheSameAudioAlikeWhateverCameBefore) {
+    const auto librivox = testing::LibrivoxClips();
+    const auto cards = testing::CardsClips();
+    const auto noise = ThroughMp3(testing::BrownNoise(4.0, 0.05));  // about -31 dBFS RMS
+    const auto sentence = SamplesOf(librivox, "sense_and_sensibility_01_austen_64kb-0870");
+    const auto short_sentence = SamplesOf(librivox, "sense_and_sensibility_01_austen_64kb-0880");
+    const auto four_queen = SamplesOf(cards, "cards-002");
+    const auto three_cards = SamplesOf(cards, "cards-005");
+    const HeardAfter table[] = {
+        {"a sentence after cards", three_cards, sentence, {}},
+        // Decoded MP3 starts with the encoder's delay, near silence: what a recogniser
+        // learnt of the noise level from earlier audio would change this one's text.
+        {"a sentence after another, through MP3", ThroughMp3(sentence), ThroughMp3(short_sentence), {}},
+        {"cards after a sentence", SamplesOf(librivox, "sense_and_sensibility_01_austen_64kb-0920"), three_cards, {}},
+        {"cards after cards", three_cards, four_queen, {}},
+        {"a sentence after noise", noise, SamplesOf(librivox, "sense_and_sensibility_01_austen_64kb-0930"), {}},
+        {"noise after a sentence", sentence, noise, ""},
+        {"noise after another sentence", short_sentence, noise, ""},
+        {"noise after cards", four_queen, noise, ""},
+        {"digital silence after speech", short_sentence, std::vector<std::int16_t>(2 * 16000, 0), ""},
+        {"ten samples after speech", short_sentence, std::vector<std::int16_t>(10, 100), ""},
+        {"nothing after speech", short_sentence, {}, ""},
+    };
+    for (const HeardAfter& row : table) {
+        SCOPED_TRACE(row.case_name);
+        const std::string expected = row.text ? *row.text : FirstHeard(row.audio);
+        RecognizeAll(*recognizer_, row.before);
+        EXPECT_EQ(RecognizeAll(*recognizer_, row.audio), expected);
+    }
 }
 
 TEST(ModelPaths, NamesTheFirstMissingFile) {
@@ -74,70 +123,6 @@ TEST(ModelPaths, NamesTheFirstMissingFile) {
     EXPECT_EQ(paths.MissingFileMessage(),
               "speech model file /nonexistent/en-us.lm.bin not found (install Debian's pocketsphinx-en-us)");
     EXPECT_THROW(SpeechRecognizer{paths}, std::runtime_error);
-}
-
-class RecognizerPoolTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { pool_ = new RecognizerPool(2, ModelPaths{}); }
-    static void TearDownTestSuite() {
-        delete pool_;
-        pool_ = nullptr;
-    }
-    static void WaitForWaiters(std::size_t count) {
-        while (pool_->waiting() != count) std::this_thread::sleep_for(1ms);
-    }
-    static RecognizerPool* pool_;
-};
-RecognizerPool* RecognizerPoolTest::pool_ = nullptr;
-
-TEST_F(RecognizerPoolTest, LendsEachRecognizerToOneCallerAtATime) {
-    ASSERT_EQ(pool_->size(), 2u);
-    auto first = pool_->Acquire(1s);
-    auto second = pool_->Acquire(1s);
-    ASSERT_TRUE(first && second);
-    EXPECT_NE(&**first, &**second);
-    EXPECT_FALSE(pool_->Acquire(50ms)) << "both are lent out";
-    SpeechRecognizer* returned = &**first;
-    first.reset();
-    auto third = pool_->Acquire(0ms);
-    ASSERT_TRUE(third);
-    EXPECT_EQ(&**third, returned);
-}
-
-TEST_F(RecognizerPoolTest, ServesWaitersInArrivalOrder) {
-    auto held_a = pool_->Acquire(1s);
-    auto held_b = pool_->Acquire(1s);
-    ASSERT_TRUE(held_a && held_b);
-    std::mutex order_mutex;
-    std::vector<int> order;
-    auto waiter = [&](int id) {
-        auto lease = pool_->Acquire(10s);
-        std::lock_guard<std::mutex> lock(order_mutex);
-        order.push_back(lease ? id : -id);
-    };
-    std::thread first(waiter, 1);
-    WaitForWaiters(1);
-    std::thread second(waiter, 2);
-    WaitForWaiters(2);
-    std::thread third(waiter, 3);
-    WaitForWaiters(3);
-    held_a.reset();  // one recogniser for three waiters: each takes and returns it in turn
-    first.join();
-    second.join();
-    third.join();
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
-
-TEST_F(RecognizerPoolTest, AGivingUpWaiterDoesNotBlockTheLine) {
-    auto held_a = pool_->Acquire(1s);
-    auto held_b = pool_->Acquire(1s);
-    ASSERT_TRUE(held_a && held_b);
-    auto impatient = std::async(std::launch::async, [] { return pool_->Acquire(100ms).has_value(); });
-    WaitForWaiters(1);
-    auto patient = std::async(std::launch::async, [] { return pool_->Acquire(10s).has_value(); });
-    EXPECT_FALSE(impatient.get());
-    held_b.reset();
-    EXPECT_TRUE(patient.get());
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -48,6 +50,25 @@ std::string TranscriptWords(const std::string& line) {
     return joined;
 }
 
+// The clips of one folder of the test data, named `prefix` + file name, with the
+// transcripts of its `transcript_file` ("<s> words </s> (file-name)" per line).
+std::vector<TranscribedClip> TranscribedSet(const std::string& folder, const std::string& transcript_file,
+                                            const std::string& prefix) {
+    const std::string dir = kDataDir + "/" + folder + "/";
+    std::istringstream lines(ReadFile(dir + transcript_file));
+    std::vector<TranscribedClip> clips;
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto open = line.rfind('(');
+        const auto close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open) continue;
+        const std::string file = line.substr(open + 1, close - open - 1);
+        clips.push_back({prefix + file, ReadWavSamples(dir + file + ".wav"), TranscriptWords(line)});
+    }
+    if (clips.empty()) throw std::runtime_error("no transcripts in " + dir + transcript_file);
+    return clips;
+}
+
 }  // namespace
 
 std::vector<std::int16_t> GoForwardSamples() {
@@ -74,23 +95,21 @@ std::vector<std::int16_t> ReadWavSamples(const std::string& path) {
     throw std::runtime_error(path + " has no data chunk");
 }
 
-std::vector<TranscribedClip> LibrivoxClips() {
-    const std::string dir = kDataDir + "/librivox/";
-    std::istringstream lines(ReadFile(dir + "transcription"));
-    std::vector<TranscribedClip> clips;
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto open = line.rfind('(');
-        const auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close < open) continue;
-        TranscribedClip clip;
-        clip.name = line.substr(open + 1, close - open - 1);
-        clip.samples = ReadWavSamples(dir + clip.name + ".wav");
-        clip.transcript = TranscriptWords(line);
-        clips.push_back(std::move(clip));
-    }
-    if (clips.empty()) throw std::runtime_error("no LibriVox transcripts in " + dir);
-    return clips;
+std::vector<TranscribedClip> LibrivoxClips() { return TranscribedSet("librivox", "transcription", ""); }
+
+std::vector<TranscribedClip> CardsClips() { return TranscribedSet("cards", "cards.transcription", "cards-"); }
+
+std::vector<std::int16_t> BrownNoise(double seconds, double volume) {
+    char command[160];
+    std::snprintf(command, sizeof command,
+                  "sox -R -n -r 16000 -c 1 -b 16 -e signed -L -t raw - synth %g brownnoise vol %g", seconds, volume);
+    std::unique_ptr<FILE, int (*)(FILE*)> sox(popen(command, "r"), pclose);
+    if (!sox) throw std::runtime_error("cannot run sox (install sox)");
+    std::string raw;
+    char buffer[65536];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, sox.get())) > 0;) raw.append(buffer, got);
+    if (pclose(sox.release()) != 0 || raw.empty()) throw std::runtime_error(std::string("sox failed: ") + command);
+    return LittleEndianSamples(raw.data(), raw.size());
 }
 
 std::vector<std::int16_t> SineWave(double frequency, double seconds, int sample_rate, int channels) {

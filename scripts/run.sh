@@ -99,7 +99,7 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 # No display: a self-contained demonstration in a private test bed.
-speech=/usr/share/pocketsphinx/test/data/librivox
+source "$root/testbed/speech_helpers.sh"  # $speech, newest_transcript
 mkdir -p "$root/out"
 testbed=$(mktemp -d /tmp/valdrin-run.XXXXXX)
 say "no display: running a demonstration in a private test bed ($testbed)"
@@ -130,4 +130,8 @@ say "screenshot of the window: out/demo-screenshot.png"
 wine "$drive" press stop >/dev/null
 print_new_lines
 wine "$drive" close >/dev/null
+if transcript=$(newest_transcript); then
+  cp "$transcript" "$root/out/demo-transcript.txt"
+  say "the recording's transcript file: out/demo-transcript.txt"
+fi
 say "demonstration finished"

@@ -276,8 +276,7 @@ main() {
   flock 9
   local inputs key prefix pkg override
   inputs=$(dsc_lines | awk '{print $2, $4}'
-           dpkg-query -W gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
-             mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+           dpkg-query -W "${TOOLCHAIN_PACKAGES[@]}"
            declare -f $(compgen -A function build_) source_path_map static_pc fetch_source unpack_source
            declare -p SOURCE_PACKAGES PREFIX_FILES SHIPPED_SOURCES
            for pkg in $(source_names); do

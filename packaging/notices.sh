@@ -11,7 +11,9 @@
 # parts come from the installed Debian packages, whose /usr/share/doc/PKG/copyright is
 # the source package's debian/copyright.
 set -euo pipefail
+source "$(dirname "$0")/../scripts/lib.sh"
 deps=$1 version=$2
+terms_dir=$(dirname "$0")
 
 # source_version PKG: "PKG VERSION" of a source package the prefix was built from.
 source_version() {
@@ -22,7 +24,10 @@ source_version() {
 installed_source() {
   dpkg-query -W -f='${source:Package} ${source:Version}, package ${Package} ${Version}' "$1"
 }
-toolchain() { installed_source "$1" | sed 's/,.*//'; }
+# pinned PKG...: "PKG=VERSION" of each installed package, as apt-get install takes it.
+pinned() { dpkg-query -W -f='${Package}=${Version}\n' "$@"; }
+# wrapped: stdin filled to lines of at most 80 characters.
+wrapped() { fold -s -w 80 | sed 's/ *$//'; }
 
 # Each component: title | where it is | its licence, as its copyright file gives it |
 # source package | copyright file.
@@ -32,19 +37,47 @@ libcurl|valdrin-live.exe|the curl licence (MIT-style)|$(source_version curl)|$de
 LAME (libmp3lame)|valdrin-live.exe|GNU LGPL version 2 or later; its libmp3lame/fft.c is marked GPL-1+ (GNU GPL, no version given)|$(source_version lame)|$deps/share/copyright/lame
 nlohmann-json|valdrin-live.exe and valdrin-server.exe|MIT|$(source_version nlohmann-json3)|$deps/share/copyright/nlohmann-json3
 libmpg123|valdrin-server.exe|GNU LGPL version 2.1|$(source_version mpg123)|$deps/share/copyright/mpg123
-sphinxbase|valdrin-server.exe|BSD-style (2-clause); Debian's packaging and patches GNU GPL version 2 or later|$(source_version sphinxbase)|$deps/share/copyright/sphinxbase
-pocketsphinx and its US English model|valdrin-server.exe|BSD-style (2-clause); Debian's packaging and patches GNU GPL version 2 or later|$(source_version pocketsphinx)|$deps/share/copyright/pocketsphinx
+sphinxbase|valdrin-server.exe|BSD-style (2-clause)|$(source_version sphinxbase)|$deps/share/copyright/sphinxbase
+pocketsphinx and its US English model|valdrin-server.exe|BSD-style (2-clause)|$(source_version pocketsphinx)|$deps/share/copyright/pocketsphinx
 cpp-httplib|valdrin-server.exe|MIT|$(source_version cpp-httplib)|$deps/share/copyright/cpp-httplib
-MinGW-w64 runtime and winpthreads|valdrin-live.exe and valdrin-server.exe|ZPL-2.1, MIT (expat), BSD-style and public domain|$(installed_source mingw-w64-x86-64-dev)|/usr/share/doc/mingw-w64-x86-64-dev/copyright
-libstdc++ and libgcc (GCC)|valdrin-live.exe and valdrin-server.exe|GNU GPL version 3 or later with the GCC Runtime Library Exception|$(installed_source gcc-mingw-w64-x86-64-posix-runtime)|/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright
+MinGW-w64 runtime and winpthreads|valdrin-live.exe and valdrin-server.exe|ZPL-2.1, MIT-style (Expat), BSD-style and public domain|$(installed_source mingw-w64-x86-64-dev)|/usr/share/doc/mingw-w64-x86-64-dev/copyright
+libstdc++ and libgcc (GCC)|valdrin-live.exe and valdrin-server.exe|GNU GPL version 3 or later with the GCC Runtime Library Exception|$(installed_source g++-mingw-w64-x86-64-posix) (libstdc++.a), package $(pinned gcc-mingw-w64-x86-64-posix | tr = ' ') (libgcc.a, libgcc_eh.a)|/usr/share/doc/g++-mingw-w64-x86-64-posix/copyright
 EOT
+}
+
+# server_terms: the paragraph on valdrin-server.exe's terms, around the one sentence
+# that states them (packaging/server-terms.txt, also in its version resource).
+server_terms() {
+  wrapped <<EOT
+valdrin-server.exe is not under the GPL as a whole. $(cat "$terms_dir/server-terms.txt") \
+The list below says which part is under which terms. You may use, copy and pass it on, \
+changed or not, keeping these notices with it. The LGPL lets you change libmpg123 and \
+link your changed copy into the server: its source and the server's relink kit are in \
+the source folder. Whoever passes the server on must pass on libmpg123's source and the \
+relink kit with it. Debian's packaging of sphinxbase and pocketsphinx (their debian \
+folders) is under the GPL, version 2 or later, and none of it is in the server. Debian's \
+patches change no code of sphinxbase's library; of pocketsphinx's, two reach the server's \
+code: avoid-underflow, a change from pocketsphinx's own history under its BSD-style \
+licence, and a spelling fix in one of mdef.c's messages.
+EOT
+}
+
+# rebuild_install_command: the apt-get line of every package packaging/rebuild.sh needs,
+# the toolchain pinned to the versions that built this release.
+rebuild_install_command() {
+  local packages pkg
+  packages=$(pinned "${TOOLCHAIN_PACKAGES[@]}")
+  for pkg in "${REBUILD_PACKAGES[@]}"; do
+    [[ " ${TOOLCHAIN_PACKAGES[*]} " == *" $pkg "* ]] || packages+=" $pkg"
+  done
+  echo "apt-get install" $packages | fold -s -w 76 | sed 's/ *$//; 1!s/^/    /; s/^/  /; $!s/$/ \\/'
 }
 
 rule() { printf '%s\n' "================================================================================"; }
 # parts_of EXE: the list of the parts in EXE with their licences.
 parts_of() {
   local title where licence source file
-  printf '  - Valdrin Live'"'"'s own code: MIT (LICENSE)\n'
+  printf '  - Valdrin Live'"'"'s own code: MIT (LICENSE-MIT.txt)\n'
   while IFS='|' read -r title where licence source file; do
     [[ $where == *"$1"* ]] && printf '  - %s: %s\n' "$title" "$licence"
   done < <(components)
@@ -58,28 +91,19 @@ Terms
 -----
 
 valdrin-live.exe is distributed under the GNU General Public License, version 3
-or (at your option) any later version, as a whole (its text is below). It holds
-LAME, whose file libmp3lame/fft.c Debian marks "GPL-1+": it names no version of
-the GPL, so any may be chosen. You may copy, pass on and change valdrin-live.exe
+or (at your option) any later version, as a whole (its text is in COPYING.txt,
+and below). It holds LAME, whose file libmp3lame/fft.c Debian marks "GPL-1+": it
+names no version of the GPL, so any may be chosen. You may copy, pass on and change valdrin-live.exe
 under that licence; whoever passes it on must pass on these notices and its
 complete corresponding source (the source folder, below) with it. Valdrin Live's
-own source code stays under the MIT licence (LICENSE), and every part keeps its
-own licence, all of which allow this.
+own source code stays under the MIT licence (LICENSE-MIT.txt), and every part
+keeps its own licence, all of which allow this.
 
-valdrin-server.exe is not under the GPL: its parts are under BSD-style licences
-(sphinxbase, pocketsphinx), MIT-style licences (Valdrin Live's server, cpp-httplib,
-nlohmann-json, the MinGW-w64 runtime) and the GNU LGPL version 2.1 (libmpg123).
-You may use, copy and pass it on, changed or not, keeping these notices with it.
-The LGPL lets you change libmpg123 and link your changed copy into the server:
-its source and the server's relink kit are in the source folder. Whoever passes
-the server on must pass on libmpg123's source and the relink kit with it.
-Debian's packaging of sphinxbase and pocketsphinx is under the GPL, version 2 or
-later; of its patches only two reach the server's code, both in pocketsphinx:
-avoid-underflow, a change from pocketsphinx's own history under its BSD-style
-licence, and a spelling fix in two of mdef.c's messages.
+$(server_terms)
 
-The model folder (model\\en-us) is the pocketsphinx US English model, under a
-BSD-style licence (the pocketsphinx section below).
+The model folder (model\\en-us) is the pocketsphinx US English model of
+Debian's package ${MODEL_PACKAGE/=/ },
+under a BSD-style licence (the pocketsphinx section below).
 
 What each exe holds
 -------------------
@@ -90,9 +114,10 @@ $(parts_of valdrin-live.exe)
 valdrin-server.exe:
 $(parts_of valdrin-server.exe)
 
-Built with Debian 12's MinGW-w64 cross compiler: $(toolchain g++-mingw-w64-x86-64-posix),
-$(toolchain binutils-mingw-w64-x86-64), $(toolchain mingw-w64-x86-64-dev). The parts come from these Debian
-source packages, whose copyright files the sections below give whole:
+Built with Debian 12's MinGW-w64 cross compiler, these binary packages:
+$(pinned "${TOOLCHAIN_PACKAGES[@]}" | tr = ' ' | sed 's/^/  /')
+The parts come from these Debian source packages, whose copyright files the
+sections below give whole:
 
 EOT
 while IFS='|' read -r title where licence source file; do
@@ -109,8 +134,9 @@ and what the LGPL asks for valdrin-server.exe:
 
   - valdrin-live-$version-source.tar.gz: Valdrin Live's source as it was built,
     with the scripts that build everything (scripts/setup-windows.sh holds each
-    library's build recipe, scripts/package.sh builds the release and
-    packaging/rebuild.sh rebuilds both exes from this folder).
+    library's build recipe, scripts/package.sh builds the release, and
+    packaging/rebuild.sh rebuilds valdrin-live.exe and relinks
+    valdrin-server.exe from this folder).
   - the Debian source packages (a .dsc file with its tarballs each) of curl, lame,
     nlohmann-json3 and mpg123, exactly those the exes were built from.
   - valdrin-server-relink\\: the object code of everything in valdrin-server.exe
@@ -120,10 +146,13 @@ The MinGW-w64 runtime, libstdc++ and libgcc come with the compiler (Debian's
 source packages named above): they are System Libraries in the GPL's sense and
 not part of this source.
 
-On a Debian 12 (x86-64) computer, with nothing else fetched, both exes are
-rebuilt from this folder, byte for byte those of this release:
+On a Debian 12 (x86-64) computer, with nothing else fetched, valdrin-live.exe
+is rebuilt and valdrin-server.exe relinked from this folder, byte for byte those
+of this release, after installing these packages (the toolchain at the versions
+this release was built with, which Debian's archive or snapshot.debian.org serve):
 
-  apt-get install g++-mingw-w64-x86-64-posix cmake make patch xz-utils bzip2
+$(rebuild_install_command)
+
   cd source
   tar -xzf valdrin-live-$version-source.tar.gz
   valdrin-live-$version/packaging/rebuild.sh . ../rebuilt

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Rebuilds valdrin-live.exe and valdrin-server.exe from a release zip's source folder
-# alone, fetching nothing; Debian 12's MinGW-w64 cross compiler and build tools
-# (WINDOWS_PACKAGES in scripts/lib.sh) are all it needs. Run from the release's unpacked
-# source (source/valdrin-live-VERSION-source.tar.gz):
+# Rebuilds valdrin-live.exe and relinks valdrin-server.exe from a release zip's source
+# folder alone, fetching nothing. On a Debian 12 it needs only these packages
+# (REBUILD_PACKAGES in scripts/lib.sh; the notices pin the toolchain's versions):
+# g++-mingw-w64-x86-64-posix, cmake, make, patch, xz-utils, bzip2 and python3, and says
+# which are missing. Run from the release's unpacked source
+# (source/valdrin-live-VERSION-source.tar.gz):
 #
 #   packaging/rebuild.sh ZIP_SOURCE_FOLDER OUTPUT_FOLDER
 #
@@ -20,6 +22,11 @@ source "$(dirname "$0")/../scripts/setup-windows.sh"
 source "$(dirname "$0")/build_exes.sh"
 root=$(project_root)
 [ $# -eq 2 ] || { echo "usage: packaging/rebuild.sh ZIP_SOURCE_FOLDER OUTPUT_FOLDER" >&2; exit 2; }
+missing=()
+for pkg in "${REBUILD_PACKAGES[@]}"; do
+  dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null | grep -qx installed || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] || { say "the rebuild needs these Debian packages too: apt-get install ${missing[*]}"; exit 1; }
 sources=$(realpath "$1")
 mkdir -p "$2"
 out=$(realpath "$2")

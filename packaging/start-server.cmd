@@ -9,6 +9,8 @@ echo "listening on ..." below says where. In Valdrin Live use that host and port
 echo pick "en" in LANG. Other options: valdrin-server.exe --help
 echo To stop the server, press Ctrl+C here or close this window.
 echo.
+@SERVER_TERMS@
+echo.
 "%~dp0valdrin-server.exe" %*
 if errorlevel 1 (
   echo.

@@ -44,6 +44,16 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-
                   googletest libcpp-httplib-dev nlohmann-json3-dev
                   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
                   pulseaudio pulseaudio-utils python3-minimal python3 unzip)
+# What packaging/rebuild.sh needs on a bare Debian 12 beside its essential packages, and
+# the notices list for whoever rebuilds: the cross compiler (it brings binutils and the
+# MinGW-w64 runtime), CMake and make, patch and the unpackers of Debian's source packages,
+# and python3, which draws valdrin-live.exe's icon.
+REBUILD_PACKAGES=(g++-mingw-w64-x86-64-posix cmake make patch xz-utils bzip2 python3)
+# The toolchain whose exact binary versions the exes' bytes depend on.
+TOOLCHAIN_PACKAGES=(gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+                    binutils-mingw-w64-x86-64)
+# The English model shipped in the release's model folder: this package at this version.
+MODEL_PACKAGE=pocketsphinx-en-us=0.8+5prealpha+1-15
 MINGW_TRIPLET=x86_64-w64-mingw32
 MINGW_CC=$MINGW_TRIPLET-gcc-posix
 MINGW_CXX=$MINGW_TRIPLET-g++-posix

@@ -5,10 +5,12 @@
 #
 # It installs what it needs, builds the MinGW libraries (scripts/setup-windows.sh, shared
 # cache), then valdrin-live.exe and valdrin-server.exe in build/package, and zips them with
-# the English model, the start script, README.txt, LICENSE, THIRD-PARTY-NOTICES.txt and
-# source/: the project's source, Debian's source packages of every library in
+# the English model (the pinned MODEL_PACKAGE of lib.sh), the start script, README.txt,
+# COPYING.txt (the GPL-3), LICENSE-MIT.txt, THIRD-PARTY-NOTICES.txt and source/: the
+# project's source, Debian's source packages of every library in
 # valdrin-live.exe and of mpg123, and valdrin-server.exe's relink kit (its other object
-# code and link step; packaging/rebuild.sh rebuilds both exes from source/ alone). The
+# code and link step; packaging/rebuild.sh rebuilds valdrin-live.exe and relinks
+# valdrin-server.exe from source/ alone). The
 # version comes from CMake (cmake/Version.cmake). Two runs on the same commit give the same bytes,
 # wherever the checkout is: the commit's time stamps every file, the build folders are
 # mapped out of the binaries, and the zip's entries are sorted.
@@ -25,7 +27,11 @@ build=$root/build/package
 model=/usr/share/pocketsphinx/model/en-us
 start=$SECONDS
 
-ensure_packages "${WINDOWS_PACKAGES[@]}" pocketsphinx-en-us git
+ensure_packages "${WINDOWS_PACKAGES[@]}" "${MODEL_PACKAGE%%=*}" git
+model_version=$(dpkg-query -W -f='${Version}' "${MODEL_PACKAGE%%=*}")
+[ "$model_version" = "${MODEL_PACKAGE#*=}" ] ||
+  { say "${MODEL_PACKAGE%%=*} $model_version is installed, but the release ships version ${MODEL_PACKAGE#*=}" \
+        "(MODEL_PACKAGE in scripts/lib.sh): install that version, or change the pin"; exit 1; }
 deps=$("$root/scripts/setup-windows.sh" | tail -n1)
 
 # A git checkout, or an unpacked source archive (as cmake/Version.cmake tells them apart).
@@ -57,12 +63,28 @@ for exe in app/win/valdrin-live.exe server/valdrin-server.exe; do
 done
 cp -r "$model/en-us" "$model/en-us.lm.bin" "$model/cmudict-en-us.dict" "$stage/model/en-us/"
 
-# Text for Windows: CRLF line ends.
+# Text for Windows: CRLF line ends; the .txt files UTF-8 with a byte-order mark, which
+# every Notepad takes for UTF-8 (cmd.exe would read one as part of the first command).
 crlf() { sed 's/\r*$/\r/'; }
-sed "s/@VERSION@/$version/g" "$root/packaging/README.txt" | crlf >"$stage/README.txt"
-crlf <"$root/packaging/start-server.cmd" >"$stage/start-server.cmd"
-crlf <"$root/LICENSE" >"$stage/LICENSE"
-"$root/packaging/notices.sh" "$deps" "$version" | crlf >"$stage/THIRD-PARTY-NOTICES.txt"
+notepad_text() { printf '\xEF\xBB\xBF'; crlf; }
+# fill_in PLACEHOLDER PREFIX TEXT: stdin with each line PLACEHOLDER replaced by TEXT,
+# filled to 80 columns, each line starting with PREFIX.
+fill_in() {
+  local filled
+  filled=$(fold -s -w $((80 - ${#2})) <<<"$3" | sed "s/ *\$//; s/^/$2/")
+  awk -v placeholder="$1" -v filled="$filled" '$0 == placeholder { print filled; next } { print }'
+}
+server_terms=$(cat "$root/packaging/server-terms.txt")
+sed "s/@VERSION@/$version/g" "$root/packaging/README.txt" | fill_in @SERVER_TERMS@ "" "$server_terms" |
+  notepad_text >"$stage/README.txt"
+fill_in @SERVER_TERMS@ "echo " "valdrin-server.exe: $server_terms" <"$root/packaging/start-server.cmd" |
+  crlf >"$stage/start-server.cmd"
+{ echo "This licence covers Valdrin Live's own source code, not the libraries in it."
+  echo "The terms of the programs as a whole are in THIRD-PARTY-NOTICES.txt."
+  echo
+  cat "$root/LICENSE"; } | notepad_text >"$stage/LICENSE-MIT.txt"
+notepad_text </usr/share/common-licenses/GPL-3 >"$stage/COPYING.txt"
+"$root/packaging/notices.sh" "$deps" "$version" | notepad_text >"$stage/THIRD-PARTY-NOTICES.txt"
 
 # The project's source, with its version, as it was built; and the libraries'.
 printf '%s\n%s\n' "$version" "$epoch" >"$build/version-of-source.txt"

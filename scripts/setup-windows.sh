@@ -81,6 +81,8 @@ dsc_lines() {
 # source_path_map SRC: the compiler flag that names SRC's files /src/NAME in the objects.
 source_path_map() { printf '%s' "-ffile-prefix-map=$1=/src/${1##*/}"; }
 
+# Without TLS curl needs no CA certificates; left to itself its CMake would compile in the
+# building machine's certificate paths when it finds them.
 build_curl() {
   local src=$1 prefix=$2
   cmake -S "$src" -B "$src/build-mingw" -DCMAKE_BUILD_TYPE=Release \
@@ -96,7 +98,7 @@ build_curl() {
     -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_NGTCP2=OFF \
     -DUSE_QUICHE=OFF -DUSE_MSH3=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DENABLE_ARES=OFF \
-    -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
+    -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none \
   && cmake --build "$src/build-mingw" -j "$(build_jobs)" \
   && cmake --install "$src/build-mingw"
 }
@@ -276,8 +278,7 @@ main() {
   flock 9
   local inputs key prefix pkg override
   inputs=$(dsc_lines | awk '{print $2, $4}'
-           dpkg-query -W gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
-             mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+           dpkg-query -W "${TOOLCHAIN_PACKAGES[@]}"
            declare -f $(compgen -A function build_) source_path_map static_pc fetch_source unpack_source
            declare -p SOURCE_PACKAGES PREFIX_FILES SHIPPED_SOURCES
            for pkg in $(source_names); do

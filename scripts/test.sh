@@ -7,10 +7,11 @@
 #      a private test bed (Xvfb, PulseAudio, Wine prefix; testbed/testbed.sh), including the
 #      whole road with real speech against the local server (built in build/native). The
 #      test bed is stopped on any exit; its state folder is kept and named when a test fails;
-#   4. the Windows release bundle (scripts/package.sh): its contents and imports, both exes
-#      rebuilt from the zip's source folder alone with nothing fetched (the same bytes), the
-#      whole road from the unpacked zip in a test bed of its own, and a second packaging in
-#      a clone that must give the same bytes.
+#   4. the Windows release bundle (scripts/package.sh): its contents and imports, a notices
+#      section for every library linked in, both exes rebuilt from the zip's source folder
+#      alone in a bare Debian 12 root holding only what the notices list, with nothing
+#      fetched (the same bytes), the whole road from the unpacked zip in a test bed of its
+#      own, and a second packaging in a clone that must give the same bytes.
 #
 #   scripts/test.sh            everything (what CI runs)
 #   scripts/test.sh --quick    step 1 only: the native core and server tests, a minute or two
@@ -73,6 +74,7 @@ trap 'exit 130' INT TERM
 
 bundle=$("$root/scripts/package.sh" | tail -n1)
 "$root/packaging/tests/bundle_contents_test.sh" "$bundle"
+"$root/packaging/tests/linked_parts_test.sh" "$bundle" "$root/build/package" "$deps"
 "$root/packaging/tests/rebuild_from_zip_test.sh" "$bundle"
 "$root/packaging/tests/bundle_e2e_test.sh" "$bundle" "$root/build/native" "$root/build/win/tests/win/valdrin-drive.exe"
 "$root/packaging/tests/reproducible_test.sh" "$bundle"

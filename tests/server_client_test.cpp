@@ -229,7 +229,7 @@ TEST_F(ServerClientTest, DeepAnswersAreBoundedOnAWorkerStack) {
     const auto arrays = [](std::size_t depth, const char* inner) {
         return std::string(depth, '[') + inner + std::string(depth, ']');
     };
-    const std::size_t limit = kMaxAnswerDepth;
+    const std::size_t limit = 32;  // the deepest an answer may nest, as the header promises
     for (const std::size_t depth : {limit, limit + 1}) {
         std::string objects = "1";
         for (std::size_t i = 0; i < depth; ++i) objects = R"({"a":)" + objects + "}";
@@ -258,6 +258,63 @@ TEST_F(ServerClientTest, DeepAnswersAreBoundedOnAWorkerStack) {
     EXPECT_EQ(readOnWorker(R"({"text":"\)" + brackets + R"("})").text, brackets);
     ExpectFailure(readOnWorker(arrays(kMaxResponseBytes / 2, "")), "Invalid JSON from server");
     ExpectFailure(readOnWorker(std::string(kMaxResponseBytes, '[')), "Invalid JSON from server");
+}
+
+// UTF-16 units of UTF-8 `text` in the log pane, every LF made CR LF.
+std::size_t PaneUnits(const std::string& text) {
+    std::size_t units = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        units += (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : byte == '\n' ? 2 : 1;
+    }
+    return units;
+}
+
+TEST_F(ServerClientTest, HugeAnswersAreShownAtMostAtWhatThePaneHolds) {
+    // One insertion into the log pane holds at most this many UTF-16 units.
+    constexpr std::size_t kPaneInsertionUnits = 3'000'000;
+    const auto nested = [](std::size_t depth, const std::string& inner) {
+        return std::string(depth, '[') + inner + std::string(depth, ']');
+    };
+    const auto zeros = [](std::size_t count) {
+        std::string list = "0";
+        for (std::size_t i = 1; i < count; ++i) list += ",0";
+        return list;
+    };
+    const auto repeated = [](const std::string& piece, std::size_t bytes) {
+        std::string text;
+        while (text.size() < bytes) text += piece;
+        return text;
+    };
+    const std::size_t manyZeros = (kMaxResponseBytes - 64) / 2;
+    // Each answer, and one that serialises with the same beginning, at least twice
+    // what the pane holds (the whole serialisation of the huge one would be 0.5 GB).
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {nested(32, zeros(manyZeros)), nested(32, zeros(100'000))},
+        {nested(1, zeros(manyZeros)), nested(1, zeros(2'000'000))},
+        {R"({"a":)" + nested(30, "{}," + zeros(manyZeros - 3)) + "}", R"({"a":)" + nested(30, "{}," + zeros(100'000)) + "}"},
+    };
+    // Cuts that fall inside a two-, three- and four-byte character, at each offset.
+    for (const std::string piece : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+        for (std::size_t offset = 0; offset < piece.size(); ++offset) {
+            const std::string body = "[\"" + std::string(offset, 'a') + repeated(piece, 2'000'000) + "\"]";
+            cases.emplace_back(body, body);
+        }
+    }
+    for (const auto& [body, sameStart] : cases) {
+        SCOPED_TRACE("answer of " + std::to_string(body.size()) + " bytes: " + body.substr(0, 40));
+        const Outcome outcome = PostAnsweredWith(200, body);
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        const std::string marker = kAnswerCutMarker;
+        ASSERT_GT(outcome.text.size(), marker.size());
+        const std::size_t kept = outcome.text.size() - marker.size();
+        EXPECT_EQ(outcome.text.substr(kept), marker);
+        EXPECT_LE(PaneUnits(outcome.text.substr(0, kept)), kPaneInsertionUnits);
+        EXPECT_GT(kept, kPaneInsertionUnits / 4);
+        const std::string whole = nlohmann::json::parse(sameStart).dump(2);
+        EXPECT_EQ(whole.compare(0, kept, outcome.text, 0, kept), 0) << "not the serialisation's beginning";
+        EXPECT_NO_THROW(static_cast<void>(nlohmann::json(outcome.text).dump())) << "not whole UTF-8";
+    }
 }
 
 TEST_F(ServerClientTest, OtherStatusesFailWithTheirBody) {

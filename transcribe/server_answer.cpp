@@ -1,8 +1,13 @@
 #include "transcribe/server_answer.h"
 
 #include <cstddef>
+#include <iomanip>
+#include <ostream>
 #include <stdexcept>
+#include <utility>
 #include <nlohmann/json.hpp>
+
+#include "transcribe/bounded_text.h"
 
 namespace {
 
@@ -56,6 +61,22 @@ std::string JoinSegmentTexts(const json& segments) {
     return joined;
 }
 
+// `answer` serialised at indent 2, as json::dump(2) writes it, but made only up to
+// kMaxAnswerDisplayBytes; a longer one is cut there and marked.
+std::string DisplayText(const json& answer) {
+    BoundedTextBuffer buffer(kMaxAnswerDisplayBytes);
+    std::ostream out(&buffer);
+    out.exceptions(std::ios::badbit);
+    std::string& text = buffer.text();
+    try {
+        out << std::setw(2) << answer;
+    } catch (const TextBoundReached&) {
+        text.resize(Utf8WholePrefix(text));
+        text += kAnswerCutMarker;
+    }
+    return std::move(text);
+}
+
 // The transcript carried by a status-200 answer. Throws when the body is not exactly
 // one JSON value (white space around it allowed), nests too deep, or anything else fails.
 std::string TranscriptFromAnswer(const std::string& body) {
@@ -73,7 +94,7 @@ std::string TranscriptFromAnswer(const std::string& body) {
             if (!joined.empty()) return joined;
         }
     }
-    return answer.dump(2);
+    return DisplayText(answer);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The release zip alone rebuilds its exes: unpacked into an empty folder, its source
-# folder and relink kit give valdrin-live.exe and valdrin-server.exe byte for byte, with
-# no network and no apt-get (only the installed toolchain); the kit links a changed
+# The release zip alone rebuilds its exes on a bare Debian 12 that holds only what its
+# notices tell a rebuilder to install: unpacked into an empty folder, its source folder
+# and relink kit give valdrin-live.exe and valdrin-server.exe byte for byte, run in a
+# bare root (bare_debian_root.sh) with those packages, read-only, with no network. A
+# package the rebuild needs and the notices leave out fails it. The kit links a changed
 # libmpg123 too. Also: a pinned source version that Debian's archive does not serve
 # stops the set-up, naming it.
 #
@@ -18,17 +20,31 @@ unpinned=$( (source "$root/scripts/setup-windows.sh" && SOURCE_PACKAGES=(lame=0.
   fail "an unserved version was accepted"
 [[ $unpinned == *"source package lame version 0.0-0"* ]] || fail "unclear refusal: $unpinned"
 
-mkdir "$work/zip" "$work/no-fetch"
+mkdir "$work/zip"
 unzip -q "$zip" -d "$work/zip"
 tar -xzf "$work/zip/source/"valdrin-live-*-source.tar.gz -C "$work"
-printf '#!/bin/sh\necho "$0: nothing may be fetched" >&2; exit 1\n' >"$work/no-fetch/apt-get"
-chmod +x "$work/no-fetch/apt-get"
-# In a network namespace of its own where one can be made (as its root, for whom tar
-# must not hand files to their archived owners).
-isolated=()
-unshare -rn true 2>/dev/null && isolated=(unshare -rn) || say "no network namespace here; apt-get alone is refused"
-PATH=$work/no-fetch:$PATH TAR_OPTIONS=--no-same-owner "${isolated[@]}" \
-  "$work"/valdrin-live-*/packaging/rebuild.sh "$work/zip/source" "$work/out" || fail "the rebuild failed"
+
+# The packages of the notices' apt-get command (its lines end in a backslash but the last).
+mapfile -t packages < <(tr -d '\r' <"$work/zip/THIRD-PARTY-NOTICES.txt" |
+  awk '/^  apt-get install / {on = 1} on {cont = sub(/\\$/, ""); print; if (!cont) exit}' |
+  sed 's/apt-get install//' | tr -s ' ' '\n' | grep .)
+[ ${#packages[@]} -gt 0 ] || fail "the notices name no apt-get install command"
+say "the notices tell a rebuilder to install: ${packages[*]}"
+bare=$("$root/packaging/tests/bare_debian_root.sh" "${packages[@]}" | tail -n1)
+
+# in_bare_root COMMAND...: COMMAND in the bare root, read-only, in a network namespace
+# of its own, with $work at /work and a fresh /tmp.
+in_bare_root() {
+  unshare -m -n bash -c 'set -e; bare=$1 work=$2; shift 2
+    mount --bind "$bare" "$bare"; mount -o remount,bind,ro "$bare"
+    mount -t tmpfs tmpfs "$bare/tmp"; mount -t proc proc "$bare/proc"; mount --bind "$work" "$bare/work"
+    exec chroot "$bare" /usr/bin/env -i HOME=/work PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"' \
+    in_bare_root "$bare" "$work" "$@"
+}
+start=$SECONDS
+source_dir=$(cd "$work" && ls -d valdrin-live-*/)
+in_bare_root "/work/${source_dir}packaging/rebuild.sh" /work/zip/source /work/out || fail "the rebuild failed"
+say "rebuilt in the bare root in $((SECONDS - start)) s"
 for exe in valdrin-live.exe valdrin-server.exe; do
   cmp "$work/zip/$exe" "$work/out/$exe" || fail "the rebuilt $exe differs from the zip's"
 done

@@ -16,7 +16,7 @@ fail() { printf 'bundle contents: FAILED: %s\n' "$*" >&2; failures=$((failures +
 
 # System DLLs of every Windows 10 and 11 installation that the exes may import.
 ALLOWED_DLLS="KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll ole32.dll OLEAUT32.dll AVRT.dll
-              ADVAPI32.dll WS2_32.dll CRYPT32.dll bcrypt.dll WINMM.dll SHLWAPI.dll"
+              ADVAPI32.dll WS2_32.dll CRYPT32.dll bcrypt.dll WINMM.dll SHLWAPI.dll SHELL32.dll"
 # Patterns of paths every bundle holds.
 REQUIRED="valdrin-live.exe valdrin-server.exe start-server.cmd README.txt COPYING.txt LICENSE-MIT.txt
           THIRD-PARTY-NOTICES.txt model/en-us/en-us.lm.bin model/en-us/cmudict-en-us.dict

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "server/upload.h"
+#include "server/upload/upload.h"
 
 namespace {
 

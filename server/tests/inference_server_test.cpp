@@ -440,6 +440,7 @@ TEST_F(InferenceServerTest, SkipsTheRecognitionOfAClientThatHasGone) {
     ASSERT_EQ(send(sock, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
     while (pool_->waiting() == 0) std::this_thread::sleep_for(1ms);
     testing::Abort(sock);  // a reset: a client that only half-closes is still answered
+    std::this_thread::sleep_for(200ms);  // for the server to see it
     held_a.reset();
     running.server().Stop();
     running.runner().wait();

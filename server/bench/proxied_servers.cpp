@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "server/tests/support/hostile_upload.h"
+
 namespace speech_server::bench {
 namespace {
 
@@ -28,14 +30,9 @@ int FreePort() {
 }
 
 bool Accepts(int port) {
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(sock);
-    return connected;
+    const int sock = testing::ConnectTo(port);
+    if (sock >= 0) close(sock);
+    return sock >= 0;
 }
 
 std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }

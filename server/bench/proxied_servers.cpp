@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -74,9 +75,12 @@ bool ProxiedServers::ReadLog(int timeout_ms) {
     return first_.ReadLog(0) && second_.ReadLog(0);
 }
 
+// Both servers' lines in the order they arrived, as one server's would be.
 std::vector<LogLine> ProxiedServers::TakeLines() {
     std::vector<LogLine> lines = first_.TakeLines();
     for (LogLine& line : second_.TakeLines()) lines.push_back(std::move(line));
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const LogLine& a, const LogLine& b) { return a.arrived < b.arrived; });
     return lines;
 }
 

@@ -32,6 +32,9 @@ constexpr auto kDrainTime = std::chrono::seconds(1);
 // Bytes a client may send after its whole request while its upload waits; more ends the watch.
 constexpr std::size_t kMaxBytesAfterRequest = 64 * 1024;
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+// After a FIN: two probes this far apart, time enough for a reset to come back.
+constexpr int kProbes = 2;
+constexpr auto kPeerCheckPeriod = std::chrono::milliseconds(100);
 
 // A header value as compared: lower case, without surrounding blanks.
 std::string Normalised(beast::string_view text) {
@@ -254,18 +257,30 @@ void Connection::SubmitUpload() {
     server_.queue->Submit(job_);
 }
 
-// While its upload waits, a client that resets the connection has gone; one that only
-// half-closes (ends its sending) still reads its answer.
+// While its upload waits, a client that resets the connection has gone. A client that
+// closes it cannot be told from one that only half-closed (ended its sending side) and
+// still reads its answer: both send a FIN, and reads then report only the end. So after
+// a FIN the server sends a 100 Continue, which a client must take as an interim answer,
+// and a moment later another: a closed socket has answered the first with a reset, and
+// the second write fails.
 void Connection::WatchPeer() {
     socket_.async_read_some(asio::buffer(piece_), [self = shared_from_this()](beast::error_code error, std::size_t size) {
-        if (self->phase_ != Phase::kRecognition || error == asio::error::eof || error == asio::error::operation_aborted)
-            return;
-        if (error) {
-            self->job_->ClientGone();
-            return;
-        }
+        if (self->phase_ != Phase::kRecognition || error == asio::error::operation_aborted) return;
+        if (error == asio::error::eof) return self->ProbePeer();
+        if (error) return self->job_->ClientGone();
         self->drained_ += size;
         if (self->drained_ < kMaxBytesAfterRequest) self->WatchPeer();
+    });
+}
+
+void Connection::ProbePeer() {
+    beast::error_code failed;
+    socket_.write_some(asio::buffer(kContinue, sizeof kContinue - 1), failed);
+    if (failed) return job_->ClientGone();
+    if (++probes_ == kProbes) return;
+    timer_.expires_after(kPeerCheckPeriod);
+    timer_.async_wait([self = shared_from_this()](beast::error_code error) {
+        if (!error && self->phase_ == Phase::kRecognition) self->ProbePeer();
     });
 }
 

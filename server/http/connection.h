@@ -68,6 +68,7 @@ private:
     void OnBody(boost::beast::error_code error);
     void SubmitUpload();
     void WatchPeer();
+    void ProbePeer();
     void Reply(Answer answer);
     void Refuse(const UploadError& error) { Reply(ErrorAnswer(error)); }
     void OnAnswered(boost::beast::error_code error);
@@ -85,6 +86,7 @@ private:
     bool timed_out_ = false;
     bool request_read_ = false;  // all of it: nothing left to drain
     bool admitted_ = false;
+    int probes_ = 0;  // 100 Continues sent to tell a closed client from a half-closed one
     boost::beast::flat_buffer buffer_;
     std::optional<Parser> parser_;
     std::string method_, path_, detail_;

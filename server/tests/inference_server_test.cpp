@@ -201,8 +201,10 @@ TEST_F(InferenceServerTest, CountsChunkedUploadsAgainstTheLimit) {
 
 std::string RawExchange(int port, const std::string& request) { return testing::Exchange(port, {{0ms, request}}); }
 
-// The status and the body of a raw answer.
-std::pair<int, std::string> StatusAndBody(const std::string& answer) {
+// The status and the body of a raw answer, after any interim 100 Continue.
+std::pair<int, std::string> StatusAndBody(std::string answer) {
+    const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+    while (answer.rfind(interim, 0) == 0) answer.erase(0, interim.size());
     if (answer.rfind("HTTP/1.1 ", 0) != 0) return {-1, answer};
     const std::size_t body = answer.find("\r\n\r\n");
     return {std::atoi(answer.c_str() + 9), body == std::string::npos ? "" : answer.substr(body + 4)};
@@ -439,7 +441,7 @@ TEST_F(InferenceServerTest, SkipsTheRecognitionOfAClientThatHasGone) {
     const int sock = testing::ConnectTo(running.server().port());
     ASSERT_EQ(send(sock, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
     while (pool_->waiting() == 0) std::this_thread::sleep_for(1ms);
-    testing::Abort(sock);  // a reset: a client that only half-closes is still answered
+    close(sock);  // as libcurl does when it gives up
     std::this_thread::sleep_for(200ms);  // for the server to see it
     held_a.reset();
     running.server().Stop();
@@ -495,6 +497,32 @@ TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {
     ASSERT_TRUE(result) << httplib::to_string(result.error());
     EXPECT_EQ(result->status, 200);
     EXPECT_EQ(running.runner().wait_for(10s), std::future_status::ready);
+}
+
+// At the first stop an upload still queued hears 503 at once; those a worker has taken
+// are recognised and answered.
+TEST_F(InferenceServerTest, AnswersQueuedUploadsAtTheStopAndFinishesThoseTaken) {
+    RunningServer running(*pool_, {});
+    auto held_a = pool_->Acquire(1s);
+    auto held_b = pool_->Acquire(1s);
+    ASSERT_TRUE(held_a && held_b);
+    std::vector<std::future<std::pair<int, std::string>>> answers;
+    for (int i = 0; i < 3; ++i) {
+        answers.push_back(std::async(std::launch::async, [&] {
+            auto result = running.Client().Post("/inference", Upload(*mp3_, "en"));
+            return result ? std::make_pair(result->status, result->body) : std::make_pair(-1, std::string());
+        }));
+        if (i < 2) while (pool_->waiting() <= static_cast<std::size_t>(i)) std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(300ms);  // the third is queued behind the two taken
+    running.server().Stop();
+    const auto stopping = answers[2].get();
+    EXPECT_EQ(stopping.first, 503);
+    EXPECT_EQ(json::parse(stopping.second, nullptr, false),
+              json({{"error", "server stopping: this upload was not recognised; try another server"}}));
+    held_a.reset();
+    held_b.reset();
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(answers[i].get().first, 200);
 }
 
 // The first stop waits for no silent connection: only for the recognitions in progress.

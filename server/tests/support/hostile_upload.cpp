@@ -25,12 +25,6 @@ int ConnectTo(int port) {
     return sock;
 }
 
-void Abort(int sock) {
-    const linger reset{1, 0};
-    setsockopt(sock, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    close(sock);
-}
-
 std::string Exchange(int port, const std::vector<Piece>& pieces, bool half_close) {
     const int sock = ConnectTo(port);
     std::string answer;

@@ -12,9 +12,6 @@ namespace speech_server::testing {
 // A connected loopback TCP socket, or -1.
 int ConnectTo(int port);
 
-// Closes with a reset, as a client that aborts does.
-void Abort(int sock);
-
 // Sends each piece after its pause, then returns everything the server writes back
 // before it closes; with `half_close`, ends the sending side after the last piece.
 struct Piece {

@@ -25,5 +25,5 @@ triplet=x86_64-w64-mingw32
   "$kit/libvaldrin_server_lib.a" "$kit/libvaldrin_server_upload.a" \
   "$mpg123" "/usr/$triplet/lib/libm.a" "/usr/$triplet/lib/libshlwapi.a" \
   "$kit/libpocketsphinx.a" "$kit/libsphinxbase.a" \
-  -lws2_32 -lkernel32 -luser32 -lgdi32 -lwinspool -lshell32 -lole32 -loleaut32 -luuid -lcomdlg32 -ladvapi32
+  -lws2_32 -lmswsock -lkernel32 -luser32 -lgdi32 -lwinspool -lshell32 -lole32 -loleaut32 -luuid -lcomdlg32 -ladvapi32
 "$triplet-strip" -o "$output" "$work/valdrin-server.exe"

@@ -29,6 +29,15 @@ pinned() { dpkg-query -W -f='${Package}=${Version}\n' "$@"; }
 # wrapped: stdin filled to lines of at most 80 characters.
 wrapped() { fold -s -w 80 | sed 's/ *$//'; }
 
+# Boost's debian/copyright runs to 2 MB over all of Boost; the headers the server is built
+# from (Beast, Asio and those they include) are under its BSL-1.0 paragraph, taken alone.
+boost_copyright=$(mktemp /tmp/valdrin-boost-copyright.XXXXXX)
+trap 'rm -f "$boost_copyright"' EXIT
+{ printf 'From /usr/share/doc/libboost1.74-dev/copyright, the licence of Beast, Asio and the Boost\nheaders they include:\n\n'
+  awk '/^License: BSL-1.0$/ {on = 1; next} on && /^[^ ]/ {exit} on' /usr/share/doc/libboost1.74-dev/copyright |
+    sed 's/^ //; s/^\.$//'
+} >"$boost_copyright"
+
 # Each component: title | where it is | its licence, as its copyright file gives it |
 # source package | copyright file.
 components() {
@@ -39,7 +48,7 @@ nlohmann-json|valdrin-live.exe and valdrin-server.exe|MIT|$(source_version nlohm
 libmpg123|valdrin-server.exe|GNU LGPL version 2.1|$(source_version mpg123)|$deps/share/copyright/mpg123
 sphinxbase|valdrin-server.exe|BSD-style (2-clause)|$(source_version sphinxbase)|$deps/share/copyright/sphinxbase
 pocketsphinx and its US English model|valdrin-server.exe|BSD-style (2-clause)|$(source_version pocketsphinx)|$deps/share/copyright/pocketsphinx
-cpp-httplib|valdrin-server.exe|MIT|$(source_version cpp-httplib)|$deps/share/copyright/cpp-httplib
+Boost (Beast and Asio, header-only)|valdrin-server.exe|Boost Software License 1.0|$(installed_source libboost1.74-dev)|$boost_copyright
 MinGW-w64 runtime and winpthreads|valdrin-live.exe and valdrin-server.exe|ZPL-2.1, MIT-style (Expat), BSD-style and public domain|$(installed_source mingw-w64-x86-64-dev)|/usr/share/doc/mingw-w64-x86-64-dev/copyright
 libstdc++ and libgcc (GCC)|valdrin-live.exe and valdrin-server.exe|GNU GPL version 3 or later with the GCC Runtime Library Exception|$(installed_source g++-mingw-w64-x86-64-posix) (libstdc++.a), package $(pinned gcc-mingw-w64-x86-64-posix | tr = ' ') (libgcc.a, libgcc_eh.a)|/usr/share/doc/g++-mingw-w64-x86-64-posix/copyright
 EOT

@@ -34,14 +34,14 @@ NATIVE_PACKAGES=(cmake g++ make pkg-config libcurl4-openssl-dev libmp3lame-dev n
 # Packages of the local recognition server, its tests (HAProxy in front of two servers)
 # and the end-to-end test's speech.
 SERVER_PACKAGES=(libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx-testdata
-                 libcpp-httplib-dev libmpg123-dev nlohmann-json3-dev curl python3-minimal sox haproxy)
+                 libboost1.74-dev libcpp-httplib-dev libmpg123-dev nlohmann-json3-dev curl python3-minimal sox haproxy)
 
 # Packages of the Windows cross build and its test bed (Wine, Xvfb, PulseAudio), of
 # fetching and building Debian's sources of the libraries built for MinGW, and of the
 # release bundle (its icon, its tests; python3 for the manifest's XML check).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
                   cmake make patch xz-utils bzip2 dpkg-dev autoconf automake libtool bison
-                  googletest libcpp-httplib-dev nlohmann-json3-dev
+                  googletest libboost1.74-dev nlohmann-json3-dev
                   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
                   pulseaudio pulseaudio-utils python3-minimal python3 unzip)
 # What packaging/rebuild.sh needs on a bare Debian 12 beside its essential packages, and

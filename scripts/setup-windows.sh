@@ -10,7 +10,7 @@
 # and builds static MinGW libraries from Debian's source packages of curl (libcurl, HTTP
 # only: no TLS, compression, IDN, HTTP/2, PSL or SSH), lame (libmp3lame, encoder only),
 # mpg123 (libmpg123: the server's and the tests' decoder), sphinxbase and pocketsphinx
-# (the server's recogniser), and takes cpp-httplib's header-only httplib.h, into
+# (the server's recogniser), into
 #
 #   $(valdrin_cache_dir)/mingw-deps-<key>     (/var/cache/valdrin unless VALDRIN_CACHE_DIR)
 #
@@ -41,7 +41,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 # built from and its notices name. Moving to another version is a change of this list.
 SOURCE_PACKAGES=(curl=7.88.1-10+deb12u15 lame=3.100-6 mpg123=1.31.2-1+deb12u1
                  sphinxbase=0.8+5prealpha+1-16 pocketsphinx=0.8+5prealpha+1-15
-                 cpp-httplib=0.11.4+ds-1+deb12u1 nlohmann-json3=3.11.2-2)
+                 nlohmann-json3=3.11.2-2)
 # Those whose source files travel in the release zip: everything valdrin-live.exe is
 # built from (the GPL asks for all of it), and mpg123, the LGPL part of valdrin-server.exe.
 SHIPPED_SOURCES=(curl lame nlohmann-json3 mpg123)
@@ -141,11 +141,6 @@ build_pocketsphinx() {
    && make -j "$(build_jobs)" -C src/libpocketsphinx prefix=/usr && make -C src/libpocketsphinx install && make -C include install)
 }
 
-# The header-only form, which carries the implementation that MinGW builds compile.
-build_cpp_httplib() {
-  install -D -m 644 "$1/httplib.h" "$2/include/httplib.h"
-}
-
 # Header-only; in a folder of its own, since the host's copy sits beside host headers.
 build_nlohmann_json3() {
   mkdir -p "$2/json-include" && cp -r "$1/include/nlohmann" "$2/json-include/"
@@ -203,7 +198,7 @@ unpack_source() {
 PREFIX_FILES=(lib/libcurl.a include/curl/curl.h lib/libmp3lame.a include/lame/lame.h
               lib/libmpg123.a include/mpg123.h include/fmt123.h lib/pkgconfig/libmpg123.pc
               lib/libsphinxbase.a include/sphinxbase/cmd_ln.h lib/libpocketsphinx.a
-              include/pocketsphinx/pocketsphinx.h include/httplib.h json-include/nlohmann/json.hpp
+              include/pocketsphinx/pocketsphinx.h json-include/nlohmann/json.hpp
               $(source_names | sed 's|^|share/copyright/|'))
 
 # source_override PKG: the folder VALDRIN_<PKG>_SOURCE names, or nothing.

@@ -1,4 +1,5 @@
 // valdrin-server: English speech recognition over HTTP for Valdrin Live.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -6,11 +7,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "server/inference_server.h"
+#include "server/http/inference_server.h"
 #include "server/process_memory.h"
-#include "server/recognizer_pool.h"
+#include "server/recognition/recognizer_pool.h"
 #include "server/server_options.h"
 #include "server/termination_signals.h"
 
@@ -30,6 +32,20 @@ void Say(const std::string& line) {
 }
 
 void Note(const std::string& message) { Say(std::string(kProgram) + ": " + message); }
+
+// The second stop ends the process without taking any lock: a thread blocked writing
+// to a full pipe or a paused console may hold the log's, or stderr's own. Its note is
+// written by a thread of its own, which gets a moment and no more.
+[[noreturn]] void EndAtOnce() {
+    static std::atomic<bool> written{false};
+    std::thread([] {
+        std::fprintf(stderr, "%s: stopped at once: the requests in progress were dropped\n", kProgram);
+        std::fflush(stderr);
+        written = true;
+    }).detach();
+    for (int wait = 0; wait < 20 && !written; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::_Exit(kExitStoppedAtOnce);
+}
 
 std::string Count(std::size_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
@@ -69,13 +85,10 @@ int Serve(const ServerOptions& options) {
     // A stop during loading closes the listening socket and Run returns at once.
     TerminationSignals signals(
         [&server] {
-            Note("stopping: finishing the requests in progress (stop again to end at once)");
             server.Stop();
+            Note("stopping: finishing the recognitions in progress (stop again to end at once)");
         },
-        [] {
-            Note("stopped at once: the requests in progress were dropped");
-            std::_Exit(kExitStoppedAtOnce);
-        });
+        EndAtOnce);
     std::unique_ptr<RecognizerPool> pool;
     try {
         pool = LoadRecognizers(options.workers, model);
@@ -84,7 +97,10 @@ int Serve(const ServerOptions& options) {
         return 1;
     }
     Note("listening on " + Url(options.host, server.port()) + " with " + Count(pool->size(), "worker"));
-    server.Run(*pool);
+    if (!server.Run(*pool)) {
+        Note("stopped: the listening socket failed");
+        return 1;
+    }
     Note("stopped");
     return 0;
 }

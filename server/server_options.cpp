@@ -1,8 +1,8 @@
 #include "server/server_options.h"
 
-#include "server/inference_server.h"
+#include "server/http/inference_server.h"
 #include "server/termination_signals.h"
-#include "server/upload.h"
+#include "server/upload/upload.h"
 
 #include <cstdlib>
 #include <optional>

@@ -16,7 +16,7 @@ fail() { printf 'bundle contents: FAILED: %s\n' "$*" >&2; failures=$((failures +
 
 # System DLLs of every Windows 10 and 11 installation that the exes may import.
 ALLOWED_DLLS="KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll ole32.dll OLEAUT32.dll AVRT.dll
-              ADVAPI32.dll WS2_32.dll CRYPT32.dll bcrypt.dll WINMM.dll SHLWAPI.dll SHELL32.dll"
+              ADVAPI32.dll WS2_32.dll MSWSOCK.dll CRYPT32.dll bcrypt.dll WINMM.dll SHLWAPI.dll SHELL32.dll"
 # Patterns of paths every bundle holds.
 REQUIRED="valdrin-live.exe valdrin-server.exe start-server.cmd README.txt COPYING.txt LICENSE-MIT.txt
           THIRD-PARTY-NOTICES.txt model/en-us/en-us.lm.bin model/en-us/cmudict-en-us.dict
@@ -25,7 +25,7 @@ REQUIRED="valdrin-live.exe valdrin-server.exe start-server.cmd README.txt COPYIN
           source/valdrin-server-relink/link.sh source/valdrin-server-relink/libsphinxbase.a"
 # Sections of THIRD-PARTY-NOTICES.txt, one per part linked in (and the model).
 SECTIONS=("libcurl" "LAME (libmp3lame)" "libmpg123" "sphinxbase" "pocketsphinx and its US English model"
-          "cpp-httplib" "nlohmann-json" "MinGW-w64 runtime and winpthreads" "libstdc++ and libgcc (GCC)")
+          "Boost (Beast and Asio, header-only)" "nlohmann-json" "MinGW-w64 runtime and winpthreads" "libstdc++ and libgcc (GCC)")
 
 unzip -q "$zip" -d "$work"
 listing=$(cd "$work" && find . -type f | sed 's|^\./||')

@@ -21,7 +21,7 @@ fail() { printf 'linked parts: FAILED: %s\n' "$*" >&2; failures=$((failures + 1)
 # header-only library.
 DEPS_LIBRARIES=(libcurl.a=curl libmp3lame.a=lame libmpg123.a=mpg123 libsphinxbase.a=sphinxbase
                 libpocketsphinx.a=pocketsphinx)
-HEADER_ONLY=("nlohmann::=nlohmann-json3" "httplib::=cpp-httplib")
+HEADER_ONLY=("nlohmann::=nlohmann-json3" "boost::=boost1.74")
 
 unzip -q -o "$zip" THIRD-PARTY-NOTICES.txt -d "$work"
 headings=$(tr -d '\r' <"$work/THIRD-PARTY-NOTICES.txt" | grep '^(Debian source package ')

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "server/inference_server.h"
-#include "server/recognizer_pool.h"
+#include "server/http/inference_server.h"
+#include "server/recognition/recognizer_pool.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 #include "server/tests/support/word_error_rate.h"

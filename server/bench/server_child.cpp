@@ -22,26 +22,46 @@ constexpr const char* kListening = "listening on http://127.0.0.1:";
 
 }  // namespace
 
-ServerChild::ServerChild(const std::string& exe) {
-    int err[2];
-    if (pipe(err) != 0) throw std::runtime_error("pipe failed");
+pid_t SpawnWithPipedStderr(const std::vector<std::string>& args, int& err) {
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    std::vector<std::string> args = {exe, "--host", "127.0.0.1", "--port", "0"};
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+    std::vector<std::string> copies = args;
     std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
+    for (auto& arg : copies) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(err[1]);
-    err_ = err[0];
+    close(pipe_ends[1]);
     if (spawned != 0) {
-        close(err_);
-        throw std::runtime_error("cannot start " + exe);
+        close(pipe_ends[0]);
+        throw std::runtime_error("cannot start " + args[0]);
     }
+    err = pipe_ends[0];
+    return pid;
+}
+
+void StopChild(pid_t pid, const std::function<void()>& while_waiting) {
+    kill(pid, SIGTERM);
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (waitpid(pid, nullptr, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            return;
+        }
+        while_waiting();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+ServerChild::ServerChild(const std::string& exe) {
+    pid_ = SpawnWithPipedStderr({exe, "--host", "127.0.0.1", "--port", "0"}, err_);
     const auto deadline = Clock::now() + std::chrono::minutes(1);
     std::string said;
     while (port_ == 0 && Clock::now() < deadline && ReadLog(1000)) {
@@ -60,20 +80,8 @@ ServerChild::ServerChild(const std::string& exe) {
 ServerChild::~ServerChild() { Stop(); }
 
 void ServerChild::Stop() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                break;
-            }
-            ReadLog(0);  // keeps the pipe from filling while it finishes
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        pid_ = -1;
-    }
+    if (pid_ > 0) StopChild(pid_, [this] { ReadLog(0); });
+    pid_ = -1;
     if (err_ >= 0) close(err_);
     err_ = -1;
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,28 @@ struct LogLine {
     std::string text;
 };
 
-class ServerChild {
+// Where a load goes, and whose log tells what became of it.
+class LoadTarget {
+public:
+    virtual ~LoadTarget() = default;
+    virtual int port() const = 0;
+    // The read ends of the logs, for poll.
+    virtual std::vector<int> log_fds() const = 0;
+    // Reads what is waiting on the servers' standard error, waiting at most
+    // `timeout_ms`; false once a server has ended.
+    virtual bool ReadLog(int timeout_ms) = 0;
+    // Complete lines read so far; TakeLines empties the list.
+    virtual std::vector<LogLine> TakeLines() = 0;
+};
+
+// Starts `args` with standard output to /dev/null and standard error to a pipe, whose
+// read end it returns in `err`. Throws when it cannot.
+pid_t SpawnWithPipedStderr(const std::vector<std::string>& args, int& err);
+// Ends `pid`: SIGTERM, then SIGKILL if it has not ended within 3 s; `while_waiting`
+// runs meanwhile, e.g. to keep a pipe from filling.
+void StopChild(pid_t pid, const std::function<void()>& while_waiting);
+
+class ServerChild : public LoadTarget {
 public:
     // Starts `exe --host 127.0.0.1 --port 0` and waits until it listens. Throws when it
     // does not start within a minute.
@@ -27,14 +49,10 @@ public:
     ServerChild(const ServerChild&) = delete;
     ServerChild& operator=(const ServerChild&) = delete;
 
-    int port() const { return port_; }
-    // The read end of its standard error, for poll.
-    int log_fd() const { return err_; }
-    // Reads what is waiting on standard error, waiting at most `timeout_ms`; false once it
-    // has ended.
-    bool ReadLog(int timeout_ms);
-    // Complete lines read so far; TakeLines empties the list.
-    std::vector<LogLine> TakeLines();
+    int port() const override { return port_; }
+    std::vector<int> log_fds() const override { return {err_}; }
+    bool ReadLog(int timeout_ms) override;
+    std::vector<LogLine> TakeLines() override;
 
 private:
     void Stop();

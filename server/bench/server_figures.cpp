@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "server/inference_server.h"
-#include "server/mp3_decoder.h"
+#include "server/http/inference_server.h"
+#include "server/recognition/mp3_decoder.h"
 #include "server/process_memory.h"
-#include "server/recognizer_pool.h"
+#include "server/recognition/recognizer_pool.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 

@@ -14,7 +14,7 @@ std::size_t DiscardAnswer(char*, std::size_t size, std::size_t count, void*) { r
 
 }  // namespace
 
-UploadClients::UploadClients(ServerChild& server, std::string mp3)
+UploadClients::UploadClients(LoadTarget& server, std::string mp3)
     : server_(server),
       mp3_(std::move(mp3)),
       url_("http://127.0.0.1:" + std::to_string(server.port()) + "/inference"),
@@ -74,8 +74,10 @@ void UploadClients::Start() {
 
 int UploadClients::Pump(Clock::time_point until) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    curl_waitfd log{server_.log_fd(), CURL_WAIT_POLLIN, 0};
-    curl_multi_poll(multi_, &log, 1, static_cast<int>(std::clamp<long long>(left, 0, 1000)), nullptr);
+    std::vector<curl_waitfd> logs;
+    for (int fd : server_.log_fds()) logs.push_back({fd, CURL_WAIT_POLLIN, 0});
+    curl_multi_poll(multi_, logs.data(), static_cast<unsigned>(logs.size()),
+                    static_cast<int>(std::clamp<long long>(left, 0, 1000)), nullptr);
     server_.ReadLog(0);
     int running = 0;
     curl_multi_perform(multi_, &running);

@@ -23,7 +23,7 @@ struct UploadResult {
 
 class UploadClients {
 public:
-    UploadClients(ServerChild& server, std::string mp3);
+    UploadClients(LoadTarget& server, std::string mp3);
     ~UploadClients();
     UploadClients(const UploadClients&) = delete;
     UploadClients& operator=(const UploadClients&) = delete;
@@ -46,7 +46,7 @@ private:
     // Waits for the server's log or a transfer until `until`; the count of uploads ended.
     int Pump(Clock::time_point until);
 
-    ServerChild& server_;
+    LoadTarget& server_;
     const std::string mp3_;
     const std::string url_;
     CURLM* multi_;

@@ -12,9 +12,9 @@
 
 #include <httplib.h>
 
-#include "server/inference_server.h"
+#include "server/http/inference_server.h"
 #include "server/process_memory.h"
-#include "server/recognizer_pool.h"
+#include "server/recognition/recognizer_pool.h"
 #include "server/tests/support/hostile_upload.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"

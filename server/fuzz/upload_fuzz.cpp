@@ -1,13 +1,14 @@
-// libFuzzer target for the upload rules and the MP3 decoder behind them.
+// libFuzzer target for the upload rules, the multipart reading and the MP3 decoder.
 // Input: one control byte, then the bytes of the "file" part. The control byte picks
 // the language part, extra parts and the piece size in which the HTTP layer would
-// hand over the content.
+// hand over the content. The same bytes are also read as a whole multipart body.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "server/upload.h"
+#include "server/upload/multipart_reader.h"
+#include "server/upload/upload.h"
 
 namespace {
 
@@ -50,6 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Feed(form, "file", file, file_size, piece);
     if (control & 0x04) Feed(form, "file", file, file_size, piece);
     if (control & 0x08) Feed(form, "language", file, file_size % 64, piece);
+
+    // As a body: whatever it holds, the form keeps no more than was fed to it.
+    UploadForm body_form(limits);
+    MultipartReader reader("XyZ", body_form);
+    for (std::size_t at = 0; at < file_size && reader.Feed(reinterpret_cast<const char*>(file + at),
+                                                            file_size - at < piece ? file_size - at : piece);
+         at += piece) {
+    }
+    Check(body_form.file().size() + body_form.language().size() <= file_size);
 
     const auto result = CheckUpload(form, limits);
     if (const auto* upload = std::get_if<Upload>(&result)) {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/inference_server.h"
+#include "server/http/inference_server.h"
 #include "server/tests/support/hostile_upload.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
@@ -163,33 +163,6 @@ TEST_F(InferenceServerTest, RefusesChineseInsteadOfGuessingEnglish) {
     EXPECT_NE(error.find("language \"zh\" is not supported"), std::string::npos) << error;
 }
 
-TEST_F(InferenceServerTest, RefusesBadUploadsAndKeepsServing) {
-    ServerSettings settings;
-    settings.limits.max_body_bytes = 64 * 1024;
-    RunningServer running(*pool_, settings);
-    auto client = running.Client();
-
-    EXPECT_EQ(ErrorOf(client.Post("/inference", httplib::MultipartFormDataItems{{"language", "en", "", ""}}), 400),
-              "missing form part \"file\" with the MP3 audio");
-    EXPECT_EQ(ErrorOf(client.Post("/inference", Upload("", "en")), 400), "form part \"file\" is empty");
-    EXPECT_EQ(ErrorOf(client.Post("/inference", Upload(std::string(5000, 'x'), "en")), 415),
-              "form part \"file\" is not MP3 audio (no MPEG audio frames found)");
-    EXPECT_EQ(ErrorOf(client.Post("/inference", Upload(std::string(100 * 1024, 'x'), "en")), 413),
-              "upload larger than 65536 bytes");
-    EXPECT_EQ(ErrorOf(client.Post("/inference", *mp3_, "audio/mpeg"), 415),
-              "expected a multipart/form-data body with the parts \"file\" and \"language\"");
-    EXPECT_EQ(ErrorOf(client.Post("/inference", std::string(100 * 1024, 'x'), "audio/mpeg"), 413),
-              "upload larger than 65536 bytes");
-    EXPECT_EQ(ErrorOf(client.Post("/inference", "--b\r\nnot a part header", "multipart/form-data; boundary=b"), 400),
-              "malformed multipart/form-data body");
-    EXPECT_EQ(ErrorOf(client.Post("/inference", "", "multipart/form-data"), 400), "malformed multipart/form-data body");
-
-    auto result = client.Post("/inference", Upload(*mp3_, "en"));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 200);
-    EXPECT_EQ(json::parse(result->body), json({{"text", testing::kGoForwardText}}));
-}
-
 // A chunked body announces no length, so only the server's own count can stop it.
 httplib::Result PostChunked(httplib::Client& client, const std::string& body, const std::string& content_type) {
     return client.Post(
@@ -217,8 +190,8 @@ TEST_F(InferenceServerTest, CountsChunkedUploadsAgainstTheLimit) {
     const std::string multipart = "multipart/form-data; boundary=XyZ";
     EXPECT_EQ(ErrorOf(PostChunked(client, form_head + std::string(200 * 1024, 'x') + form_tail, multipart), 413),
               "upload larger than 65536 bytes");
-    EXPECT_EQ(ErrorOf(PostChunked(client, std::string(200 * 1024, 'x'), "audio/mpeg"), 413),
-              "upload larger than 65536 bytes");
+    EXPECT_EQ(ErrorOf(PostChunked(client, std::string(200 * 1024, 'x'), "audio/mpeg"), 415),
+              "expected a multipart/form-data body with the parts \"file\" and \"language\"");
 
     auto result = PostChunked(client, form_head + *mp3_ + form_tail, multipart);
     ASSERT_TRUE(result) << httplib::to_string(result.error());
@@ -226,46 +199,169 @@ TEST_F(InferenceServerTest, CountsChunkedUploadsAgainstTheLimit) {
     EXPECT_EQ(json::parse(result->body, nullptr, false), json({{"text", testing::kGoForwardText}}));
 }
 
-TEST_F(InferenceServerTest, AnswersUnknownPathsAndWrongMethodsInJson) {
-    RunningServer running(*pool_, {});
-    auto client = running.Client();
-    EXPECT_EQ(ErrorOf(client.Get("/nowhere"), 404),
-              "no such endpoint: GET /nowhere (use POST /inference or GET /health)");
-    EXPECT_EQ(ErrorOf(client.Post("/", "x", "text/plain"), 404),
-              "no such endpoint: POST / (use POST /inference or GET /health)");
+std::string RawExchange(int port, const std::string& request) { return testing::Exchange(port, {{0ms, request}}); }
 
-    auto get_inference = client.Get("/inference");
-    EXPECT_EQ(ErrorOf(get_inference, 405), "method not allowed: GET /inference (allowed: POST)");
-    ASSERT_TRUE(get_inference);
-    EXPECT_EQ(get_inference->get_header_value("Allow"), "POST");
-    EXPECT_EQ(ErrorOf(client.Post("/health", "", "text/plain"), 405),
-              "method not allowed: POST /health (allowed: GET, HEAD)");
-    EXPECT_EQ(ErrorOf(client.Delete("/inference"), 405), "method not allowed: DELETE /inference (allowed: POST)");
+// The status and the body of a raw answer, after any interim 100 Continue.
+std::pair<int, std::string> StatusAndBody(std::string answer) {
+    const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+    while (answer.rfind(interim, 0) == 0) answer.erase(0, interim.size());
+    if (answer.rfind("HTTP/1.1 ", 0) != 0) return {-1, answer};
+    const std::size_t body = answer.find("\r\n\r\n");
+    return {std::atoi(answer.c_str() + 9), body == std::string::npos ? "" : answer.substr(body + 4)};
 }
 
-// Sends raw bytes and returns everything the server writes back before closing.
-std::string RawExchange(int port, const std::string& request) {
-    const int sock = testing::ConnectTo(port);
-    std::string answer;
-    if (sock >= 0 && send(sock, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-        char buffer[4096];
-        for (ssize_t count; (count = recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, count);
+std::string Form(const std::string& parts) {
+    return "POST /inference HTTP/1.1\r\nHost: h\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+           "Content-Length: " + std::to_string(parts.size() + 9) + "\r\n\r\n" + parts + "--XyZ--\r\n";
+}
+
+std::string Part(const std::string& name, const std::string& content) {
+    return "--XyZ\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + content + "\r\n";
+}
+
+// Every row of the README's status table but 500 and 503 (their own tests below), each
+// on its own connection at once; the answers' bodies are checked by their start.
+TEST_F(InferenceServerTest, AnswersEveryStatusOfTheTable) {
+    ServerSettings settings;
+    settings.limits.max_body_bytes = 64 * 1024;
+    settings.head_time = 1s;
+    settings.answer_budget = 30s;  // room to admit every upload of the table at once
+    settings.max_pause = 1s;
+    RunningServer running(*pool_, settings);
+    const std::string post = "POST /inference HTTP/1.1\r\nHost: h\r\n";
+    const std::string multipart = "Content-Type: multipart/form-data; boundary=XyZ\r\n";
+    const struct {
+        std::vector<testing::Piece> request;
+        bool half_close;
+        int status;
+        std::string body;
+    } rows[] = {
+        {{{0ms, "GET /health HTTP/1.1\r\n\r\n"}}, false, 200, "{\"status\":\"ok\"}"},
+        {{{0ms, "HEAD /health HTTP/1.1\r\n\r\n"}}, false, 200, ""},
+        {{{0ms, Form(Part("file", *mp3_) + Part("language", "en"))}}, true, 200, "{\"text\":\"go forward"},
+        {{{0ms, Form(Part("language", "en"))}}, false, 400, "{\"error\":\"missing form part \\\"file\\\""},
+        {{{0ms, Form(Part("file", "x") + Part("file", "y"))}}, false, 400, "{\"error\":\"more than one form part"},
+        {{{0ms, Form("--XyZjunk")}}, false, 400, "{\"error\":\"malformed multipart/form-data body"},
+        {{{0ms, "NONSENSE\r\n\r\n"}}, false, 400, "{\"error\":\"malformed HTTP request: "},
+        {{{0ms, "GET /nowhere HTTP/1.1\r\n\r\n"}}, false, 404, "{\"error\":\"no such endpoint: GET /nowhere"},
+        {{{0ms, "GET /inference HTTP/1.1\r\n\r\n"}}, false, 405, "{\"error\":\"method not allowed: GET /inference"},
+        {{{0ms, "DELETE /health HTTP/1.1\r\n\r\n"}}, false, 405, "{\"error\":\"method not allowed: DELETE /health"},
+        {{{0ms, "GET /health HTTP/1.1\r\n"}}, false, 408, "{\"error\":\"request head not received within 1 s"},
+        {{{0ms, post + multipart + "Content-Length: 10\r\n\r\n"}}, false, 408, "{\"error\":\"request not received"},
+        {{{0ms, post + multipart + "\r\n"}}, false, 411, "{\"error\":\"length required"},
+        {{{0ms, post + multipart + "Content-Length: 65537\r\n\r\n"}}, false, 413, "{\"error\":\"upload larger than"},
+        {{{0ms, post + "Content-Type: audio/mpeg\r\nContent-Length: 3\r\n\r\nabc"}}, false, 415,
+         "{\"error\":\"expected a multipart/form-data body"},
+        {{{0ms, post + multipart + "Content-Encoding: br\r\nContent-Length: 3\r\n\r\nabc"}}, false, 415,
+         "{\"error\":\"Content-Encoding \\\"br\\\" is not accepted"},
+        {{{0ms, Form(Part("file", std::string(5000, 'x')))}}, false, 415, "{\"error\":\"form part \\\"file\\\" is not MP3"},
+        {{{0ms, Form(Part("file", *mp3_) + Part("language", "zh"))}}, false, 422, "{\"error\":\"language \\\"zh\\\""},
+        {{{0ms, "GET /health HTTP/1.1\r\nX: " + std::string(64 * 1024, 'h') + "\r\n\r\n"}}, false, 431,
+         "{\"error\":\"request head larger than 65536 bytes"},
+        {{{0ms, post + multipart + "Transfer-Encoding: gzip, chunked\r\n\r\n"}}, false, 501,
+         "{\"error\":\"Transfer-Encoding \\\"gzip, chunked\\\" is not supported"},
+    };
+    std::vector<std::future<std::string>> answers;
+    for (const auto& row : rows)
+        answers.push_back(std::async(std::launch::async, [&] {
+            return testing::Exchange(running.server().port(), row.request, row.half_close);
+        }));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto [status, body] = StatusAndBody(answers[i].get());
+        EXPECT_EQ(status, rows[i].status) << "row " << i << ": " << body;
+        EXPECT_EQ(body.rfind(rows[i].body, 0), 0u) << "row " << i << ": " << body;
     }
-    close(sock);
-    return answer;
 }
 
-TEST_F(InferenceServerTest, AnswersMalformedRequestsInJsonAndKeepsServing) {
+// Each limit of the defaults, at its bound and just past it: the head within 2 s of
+// the accept, no pause over 5 s, a body of 16 MiB, however framed.
+TEST_F(InferenceServerTest, HoldsEachDefaultLimitToItsBound) {
+    RunningServer running(*pool_, {});
+    const std::string post = "POST /inference HTTP/1.1\r\nHost: h\r\n";
+    const std::string multipart = "Content-Type: multipart/form-data; boundary=XyZ\r\n";
+    const std::size_t limit = UploadLimits{}.max_body_bytes;
+    // A body of `size` bytes whose file part is not MP3: whole, it is answered 415.
+    auto file_body = [&](std::size_t size) {
+        const std::string head = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\n";
+        const std::string tail = "\r\n--XyZ--\r\n";
+        return head + std::string(size - head.size() - tail.size(), 'x') + tail;
+    };
+    auto chunked = [&](const std::string& body) {
+        return post + multipart + "Transfer-Encoding: chunked\r\n\r\n" + testing::Chunk(body) + "0\r\n\r\n";
+    };
+    auto with_length = [&](const std::string& body) {
+        return post + multipart + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const std::string no_file = Part("language", "en") + "--XyZ--\r\n";
+    const std::string paused = post + multipart + "Content-Length: " + std::to_string(no_file.size()) + "\r\n\r\n";
+    const struct {
+        const char* name;
+        std::vector<testing::Piece> request;
+        int status;
+    } rows[] = {
+        {"head after 1.6 s", {{0ms, "GET /nowhere HTTP/1.1\r\n"}, {1600ms, "\r\n"}}, 404},
+        {"head after 2.4 s", {{0ms, "GET /nowhere HTTP/1.1\r\n"}, {2400ms, "\r\n"}}, 408},
+        {"a pause of 4.6 s", {{0ms, paused}, {4600ms, no_file}}, 400},
+        {"a pause of 5.4 s", {{0ms, paused}, {5400ms, no_file}}, 408},
+        {"16 MiB by length", {{0ms, with_length(file_body(limit))}}, 415},
+        {"16 MiB + 1 by length", {{0ms, with_length(file_body(limit + 1))}}, 413},
+        {"16 MiB chunked", {{0ms, chunked(file_body(limit))}}, 415},
+        {"16 MiB + 1 chunked", {{0ms, chunked(file_body(limit + 1))}}, 413},
+    };
+    std::vector<std::future<std::string>> answers;
+    for (const auto& row : rows)
+        answers.push_back(std::async(std::launch::async, [&] { return testing::Exchange(running.server().port(), row.request); }));
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(StatusAndBody(answers[i].get()).first, rows[i].status) << rows[i].name;
+}
+
+// 64 connections are served at once, 64 more are refused at once (a health check still
+// passes), and any further one is closed unanswered and counted in the log.
+TEST_F(InferenceServerTest, BoundsTheConnectionsItServesAndRefuses) {
     RunningServer running(*pool_, {});
     const int port = running.server().port();
-    for (const std::string request : {"NONSENSE\r\n\r\n", "BREW /inference HTTP/1.1\r\n\r\n"}) {
-        const std::string answer = RawExchange(port, request);
-        EXPECT_EQ(answer.rfind("HTTP/1.1 400 ", 0), 0u) << answer;
-        EXPECT_NE(answer.find("\r\n\r\n{\"error\":\"request rejected (HTTP 400)\"}"), std::string::npos) << answer;
-    }
-    auto result = running.Client().Get("/health");
+    std::vector<int> silent;
+    auto open_silent = [&](std::size_t count) {
+        while (count-- > 0) silent.push_back(testing::ConnectTo(port));
+        std::this_thread::sleep_for(50ms);  // accepted before the next
+    };
+    const std::string nowhere = "GET /nowhere HTTP/1.1\r\n\r\n";
+    open_silent(63);
+    EXPECT_EQ(StatusAndBody(RawExchange(port, nowhere)).first, 404) << "the 64th is served";
+    open_silent(1);
+    const auto [status, body] = StatusAndBody(RawExchange(port, nowhere));
+    EXPECT_EQ(status, 503);
+    EXPECT_EQ(body, "{\"error\":\"server busy: 64 connections are open, the most it serves at once; try again later\"}");
+    EXPECT_EQ(StatusAndBody(RawExchange(port, "GET /health HTTP/1.1\r\n\r\n")).first, 200);
+    open_silent(63);
+    EXPECT_EQ(StatusAndBody(RawExchange(port, nowhere)).first, 503) << "the 64th refused is answered";
+    open_silent(1);
+    EXPECT_EQ(RawExchange(port, nowhere), "") << "closed unanswered";
+    for (int sock : silent) close(sock);
+    std::this_thread::sleep_for(1200ms);
+    const auto log = running.Log();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "closed 1 connection unanswered: 64 served and 64 refused at once were already open"),
+              log.end());
+}
+
+// Clients that send their heads a byte at a time hold no thread: the tool's upload
+// beside 32 of them is answered.
+TEST_F(InferenceServerTest, AnswersUploadsBesideClientsThatDribbleTheirHeads) {
+    RunningServer running(*pool_, {});
+    std::vector<std::future<std::string>> dribblers;
+    const std::string head = "GET /health HTTP/1.1\r\n\r\n";
+    for (int i = 0; i < 32; ++i)
+        dribblers.push_back(std::async(std::launch::async, [&] {
+            std::vector<testing::Piece> bytes;
+            for (char c : head) bytes.push_back({300ms, std::string(1, c)});
+            return testing::Exchange(running.server().port(), bytes);
+        }));
+    std::this_thread::sleep_for(500ms);
+    auto result = running.Client().Post("/inference", Upload(*mp3_, "en"));
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 200);
+    EXPECT_EQ(result->status, 200) << result->body;
+    for (auto& dribbler : dribblers) EXPECT_EQ(StatusAndBody(dribbler.get()).first, 408);
 }
 
 // However it is framed, a body that does not end is refused once the server has read
@@ -304,26 +400,6 @@ TEST_F(InferenceServerTest, AnswersOverlappingUploadsTogether) {
         EXPECT_EQ(status, 200) << body;
         EXPECT_EQ(json::parse(body, nullptr, false), json({{"text", testing::kGoForwardText}}));
     }
-}
-
-TEST_F(InferenceServerTest, RefusesWith503WhenNoRecognizerComesFreeInTime) {
-    ServerSettings settings;
-    settings.answer_budget = 200ms;  // less than recognising the upload could take
-    RunningServer running(*pool_, settings);
-    auto held_a = pool_->Acquire(1s);
-    auto held_b = pool_->Acquire(1s);
-    ASSERT_TRUE(held_a && held_b);
-    auto refused = running.Client().Post("/inference", Upload(*mp3_, "en"));
-    EXPECT_EQ(ErrorOf(refused, 503),
-              "server busy: all 2 recognisers are taken and this upload could not be answered within 0.2 s; "
-              "try again later");
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->get_header_value("Retry-After"), "5");
-
-    held_a.reset();  // a free recogniser is taken however small the budget
-    auto answered = running.Client().Post("/inference", Upload(*mp3_, "en"));
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(answered->status, 200) << answered->body;
 }
 
 // Behind uploads that already take the recognisers past the answer budget, an upload
@@ -365,7 +441,8 @@ TEST_F(InferenceServerTest, SkipsTheRecognitionOfAClientThatHasGone) {
     const int sock = testing::ConnectTo(running.server().port());
     ASSERT_EQ(send(sock, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
     while (pool_->waiting() == 0) std::this_thread::sleep_for(1ms);
-    close(sock);
+    close(sock);  // as libcurl does when it gives up
+    std::this_thread::sleep_for(200ms);  // for the server to see it
     held_a.reset();
     running.server().Stop();
     running.runner().wait();
@@ -382,7 +459,7 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "en")));
     ASSERT_TRUE(client.Post("/inference", Upload(*mp3_, "zh")));
     ASSERT_TRUE(client.Get("/missing"));
-    ASSERT_TRUE(client.Get("/a%0Afake%0Dline"));
+    RawExchange(running.server().port(), "GET /a\xff\xfe HTTP/1.1\r\n\r\n");
     RawExchange(running.server().port(), "BR\x1b[2JEW / HTTP/1.1\r\n\r\n");  // rejected, but logged
     // A line is logged just after its answer is sent; once Run has returned, all are.
     running.server().Stop();
@@ -401,8 +478,8 @@ TEST_F(InferenceServerTest, LogsOneLinePerRequest) {
     EXPECT_NE(recognised.find(" rtf="), std::string::npos) << recognised;
     EXPECT_NE(line_starting("POST /inference 422 ").find(" ms"), std::string::npos);
     EXPECT_NE(line_starting("GET /missing 404 ").find(" ms"), std::string::npos);
-    EXPECT_NE(line_starting("GET /a?fake?line 404 ").find(" ms"), std::string::npos);
-    EXPECT_NE(line_starting("BR?[2JEW ").find(" 400 "), std::string::npos);
+    EXPECT_NE(line_starting("GET /a?? 404 ").find(" ms"), std::string::npos);
+    EXPECT_NE(line_starting("- - 400 ").find(" ms"), std::string::npos);
 }
 
 TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {
@@ -413,12 +490,50 @@ TEST_F(InferenceServerTest, FinishesARequestInProgressWhenStopped) {
     auto answer = std::async(std::launch::async, [&] { return running.Client().Post("/inference", Upload(*mp3_, "en")); });
     while (pool_->waiting() == 0) std::this_thread::sleep_for(1ms);  // the request waits for a recogniser
     running.server().Stop();
+    std::this_thread::sleep_for(100ms);
     EXPECT_EQ(running.Client().Get("/health").error(), httplib::Error::Connection) << "no longer listening";
     held_a.reset();
     auto result = answer.get();
     ASSERT_TRUE(result) << httplib::to_string(result.error());
     EXPECT_EQ(result->status, 200);
     EXPECT_EQ(running.runner().wait_for(10s), std::future_status::ready);
+}
+
+// At the first stop an upload still queued hears 503 at once; those a worker has taken
+// are recognised and answered.
+TEST_F(InferenceServerTest, AnswersQueuedUploadsAtTheStopAndFinishesThoseTaken) {
+    RunningServer running(*pool_, {});
+    auto held_a = pool_->Acquire(1s);
+    auto held_b = pool_->Acquire(1s);
+    ASSERT_TRUE(held_a && held_b);
+    std::vector<std::future<std::pair<int, std::string>>> answers;
+    for (int i = 0; i < 3; ++i) {
+        answers.push_back(std::async(std::launch::async, [&] {
+            auto result = running.Client().Post("/inference", Upload(*mp3_, "en"));
+            return result ? std::make_pair(result->status, result->body) : std::make_pair(-1, std::string());
+        }));
+        if (i < 2) while (pool_->waiting() <= static_cast<std::size_t>(i)) std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(300ms);  // the third is queued behind the two taken
+    running.server().Stop();
+    const auto stopping = answers[2].get();
+    EXPECT_EQ(stopping.first, 503);
+    EXPECT_EQ(json::parse(stopping.second, nullptr, false),
+              json({{"error", "server stopping: this upload was not recognised; try another server"}}));
+    held_a.reset();
+    held_b.reset();
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(answers[i].get().first, 200);
+}
+
+// The first stop waits for no silent connection: only for the recognitions in progress.
+TEST_F(InferenceServerTest, StopsAtOnceWithSilentConnectionsOpen) {
+    RunningServer running(*pool_, {});
+    std::vector<int> silent;
+    for (int i = 0; i < 64; ++i) silent.push_back(testing::ConnectTo(running.server().port()));
+    std::this_thread::sleep_for(100ms);
+    running.server().Stop();
+    EXPECT_EQ(running.runner().wait_for(500ms), std::future_status::ready);
+    for (int sock : silent) close(sock);
 }
 
 TEST_F(InferenceServerTest, StopBeforeRunEndsRunAtOnce) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "server/mp3_decoder.h"
+#include "server/recognition/mp3_decoder.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 

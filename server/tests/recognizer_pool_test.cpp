@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/recognizer_pool.h"
+#include "server/recognition/recognizer_pool.h"
 
 namespace speech_server {
 namespace {

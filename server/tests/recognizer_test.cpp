@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "server/mp3_decoder.h"
-#include "server/recognizer.h"
+#include "server/recognition/mp3_decoder.h"
+#include "server/recognition/recognizer.h"
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
 #include "server/tests/support/word_error_rate.h"

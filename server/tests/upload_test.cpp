@@ -6,7 +6,7 @@
 
 #include "server/tests/support/mp3_encoding.h"
 #include "server/tests/support/speech_samples.h"
-#include "server/upload.h"
+#include "server/upload/upload.h"
 
 namespace speech_server {
 namespace {

@@ -25,6 +25,21 @@ int ConnectTo(int port) {
     return sock;
 }
 
+std::string Exchange(int port, const std::vector<Piece>& pieces, bool half_close) {
+    const int sock = ConnectTo(port);
+    std::string answer;
+    if (sock < 0) return answer;
+    for (const Piece& piece : pieces) {
+        std::this_thread::sleep_for(piece.pause);
+        if (send(sock, piece.data.data(), piece.data.size(), MSG_NOSIGNAL) < 0) break;
+    }
+    if (half_close) shutdown(sock, SHUT_WR);
+    char buffer[4096];
+    for (ssize_t got; (got = recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, got);
+    close(sock);
+    return answer;
+}
+
 std::string Chunk(const std::string& data) {
     char size[16];
     std::snprintf(size, sizeof size, "%zx\r\n", data.size());
@@ -42,13 +57,16 @@ std::vector<HostileUpload> EndlessUploads() {
         {"junk after a delimiter", post + multipart + chunked + "\r\n" + Chunk(file_part + "abc\r\n--XyZ"), junk,
          milliseconds(0), 400},
         {"a part that never ends", post + multipart + chunked + "\r\n" + Chunk(file_part), junk, milliseconds(0), 413},
-        {"a body that never ends", post + "Content-Type: audio/mpeg\r\n" + chunked + "\r\n", junk, milliseconds(0), 413},
+        {"a body that never ends", post + multipart + chunked + "\r\n", junk, milliseconds(0), 413},
         {"a length too large to send", post + multipart + "Content-Length: 1099511627776\r\n\r\n", "",
          milliseconds(0), 413},
         {"a length that lies", post + multipart + "Content-Length: 100000\r\n\r\n" + file_part, "", milliseconds(0),
          408},
         {"headers that never end", post, "X-Filler: " + std::string(1000, 'h') + "\r\n", milliseconds(0), 431},
         {"a body sent slowly", post + multipart + "Content-Length: 100000\r\n\r\n", "x", milliseconds(100), 408},
+        {"a compressed body", post + multipart + "Content-Encoding: gzip\r\n" + chunked + "\r\n", junk,
+         milliseconds(0), 415},
+        {"a body without framing", post + multipart + "\r\n", junk, milliseconds(0), 411},
     };
 }
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "server/recognizer.h"
+#include "server/recognition/recognizer.h"
 
 namespace speech_server {
 

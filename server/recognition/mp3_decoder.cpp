@@ -1,4 +1,4 @@
-#include "server/mp3_decoder.h"
+#include "server/recognition/mp3_decoder.h"
 
 #include <mpg123.h>
 

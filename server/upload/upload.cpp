@@ -1,4 +1,4 @@
-#include "server/upload.h"
+#include "server/upload/upload.h"
 
 namespace speech_server {
 namespace {

@@ -1,4 +1,4 @@
-#include "server/recognizer.h"
+#include "server/recognition/recognizer.h"
 
 #include <pocketsphinx.h>
 

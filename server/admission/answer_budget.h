@@ -1,7 +1,7 @@
-// How long a request may wait for a free recogniser: as long as its answer can still
+// The one admission point of uploads: an upload is taken when its answer can still
 // arrive within the client's time limit, judged by how fast recognition has recently
-// run. A request that cannot make it is better refused at once than answered after
-// the client has given up, which would only hold up the requests behind it.
+// run. One that cannot make it is better refused at once than answered after the
+// client has given up, which would only hold up the uploads behind it.
 #pragma once
 
 #include <chrono>
@@ -19,10 +19,6 @@ public:
     // upload's recognition time for an upload of `initial_audio_seconds`.
     explicit AnswerBudget(Duration budget, double initial_rtf = 0.5, double initial_audio_seconds = 7);
 
-    // What is left of the budget after `elapsed`, less the expected recognition time
-    // of `audio_seconds`; zero when nothing is left (a free recogniser is still taken).
-    Duration Patience(Duration elapsed, double audio_seconds) const;
-
     // Admits an upload that arrived `elapsed` ago, before its body is read, when it
     // can still be answered within the budget behind the uploads admitted earlier
     // and not yet finished, on `workers` recognisers; always while fewer than
@@ -33,14 +29,12 @@ public:
 
     // Folds one measured recognition into the estimates.
     void Record(double audio_seconds, double recognition_seconds);
-    double real_time_factor() const;
     // The expected recognition time of one upload, in seconds.
     double upload_seconds() const;
 
 private:
     const Duration budget_;
     mutable std::mutex mutex_;
-    double rtf_;
     double upload_seconds_;
     std::size_t admitted_ = 0;
 };

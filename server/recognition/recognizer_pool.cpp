@@ -1,4 +1,4 @@
-#include "server/recognizer_pool.h"
+#include "server/recognition/recognizer_pool.h"
 
 #include <algorithm>
 

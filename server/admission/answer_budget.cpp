@@ -1,4 +1,4 @@
-#include "server/answer_budget.h"
+#include "server/admission/answer_budget.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,13 +13,7 @@ constexpr double kNewWeight = 0.25;
 }  // namespace
 
 AnswerBudget::AnswerBudget(Duration budget, double initial_rtf, double initial_audio_seconds)
-    : budget_(budget), rtf_(initial_rtf), upload_seconds_(initial_rtf * initial_audio_seconds) {}
-
-AnswerBudget::Duration AnswerBudget::Patience(Duration elapsed, double audio_seconds) const {
-    const auto recognition = std::chrono::duration_cast<Duration>(
-        std::chrono::duration<double>(audio_seconds * real_time_factor()));
-    return std::max(Duration::zero(), budget_ - elapsed - recognition);
-}
+    : budget_(budget), upload_seconds_(initial_rtf * initial_audio_seconds) {}
 
 bool AnswerBudget::Admit(Duration elapsed, std::size_t workers) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -49,13 +43,7 @@ std::size_t AnswerBudget::admitted() const {
 void AnswerBudget::Record(double audio_seconds, double recognition_seconds) {
     if (audio_seconds <= 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    rtf_ = (1 - kNewWeight) * rtf_ + kNewWeight * (recognition_seconds / audio_seconds);
     upload_seconds_ = (1 - kNewWeight) * upload_seconds_ + kNewWeight * recognition_seconds;
-}
-
-double AnswerBudget::real_time_factor() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return rtf_;
 }
 
 double AnswerBudget::upload_seconds() const {

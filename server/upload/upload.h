@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "server/mp3_decoder.h"
+#include "server/recognition/mp3_decoder.h"
 
 namespace speech_server {
 

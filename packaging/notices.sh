@@ -34,8 +34,9 @@ wrapped() { fold -s -w 80 | sed 's/ *$//'; }
 boost_copyright=$(mktemp /tmp/valdrin-boost-copyright.XXXXXX)
 trap 'rm -f "$boost_copyright"' EXIT
 { printf 'From /usr/share/doc/libboost1.74-dev/copyright, the licence of Beast, Asio and the Boost\nheaders they include:\n\n'
-  awk '/^License: BSL-1.0$/ {on = 1; next} on && /^[^ ]/ {exit} on' /usr/share/doc/libboost1.74-dev/copyright |
-    sed 's/^ //; s/^\.$//'
+  # The stand-alone paragraph: "License: BSL-1.0" followed by the licence's indented text.
+  awk 'on && !/^ / {exit} on {print; next} prev == "License: BSL-1.0" && /^ / {on = 1; print} {prev = $0}' \
+    /usr/share/doc/libboost1.74-dev/copyright | sed 's/^ //; s/^\.$//'
 } >"$boost_copyright"
 
 # Each component: title | where it is | its licence, as its copyright file gives it |

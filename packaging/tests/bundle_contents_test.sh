@@ -81,7 +81,8 @@ done
  exit "$failures") || failures=$((failures + $?))
 
 # Licence texts, and the terms stated in the notices, the README and the exes.
-for text in 'GNU LESSER GENERAL PUBLIC LICENSE' 'GCC RUNTIME LIBRARY EXCEPTION' 'common-licenses/GPL-2 (from Debian)' \
+for text in 'GNU LESSER GENERAL PUBLIC LICENSE' 'GCC RUNTIME LIBRARY EXCEPTION' 'Boost Software License - Version 1.0' \
+            'common-licenses/GPL-2 (from Debian)' \
             'common-licenses/GPL-3 (from Debian)' 'valdrin-live.exe is distributed under the GNU General Public License'; do
   grep -qF -- "$text" "$work/THIRD-PARTY-NOTICES.txt" || fail "the notices lack \"$text\""
 done

@@ -52,11 +52,6 @@ struct Setup {
     }
 };
 
-int MarkedDown(const LoadTarget& target) {
-    const auto* proxied = dynamic_cast<const ProxiedServers*>(&target);
-    return proxied ? proxied->servers_marked_down() : 0;
-}
-
 // The first 7 s of the LibriVox clips one after the other.
 std::string SpeechChunk() {
     std::vector<std::int16_t> samples;
@@ -182,7 +177,7 @@ bool RunLoads(const Setup& setup, const std::vector<double>& loads, const std::s
         const auto results = clients.RunOpenLoop(count, kChunkSeconds, seconds);
         const LoadFigures f = Summarise(results, CollectRecognitions(*server, clients));
         const double goodput = f.answered / seconds / capacity;
-        const int down = MarkedDown(*server);
+        const int down = server->servers_marked_down();
         std::printf("| %.1fx | %d | %.2f | %d of %zu | %.0f %% | %d | %d | %s | %s | %d | %d of %d (%.0f %%) | %d |\n",
                     load, count, count / kChunkSeconds, f.answered, results.size(), 100 * goodput, f.gave_up,
                     f.refused, SecondsText(f.refusal_p95).c_str(), SecondsText(f.answered_p95).c_str(), f.failed,

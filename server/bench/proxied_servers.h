@@ -24,8 +24,8 @@ public:
     std::vector<int> log_fds() const override;
     bool ReadLog(int timeout_ms) override;
     std::vector<LogLine> TakeLines() override;
-    // HAProxy's warnings that a server is down, so far.
-    int servers_marked_down() const { return marked_down_; }
+    // HAProxy's warnings that a server is down.
+    int servers_marked_down() const override { return marked_down_; }
 
 private:
     void ReadProxyLog();

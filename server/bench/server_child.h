@@ -30,6 +30,8 @@ public:
     virtual bool ReadLog(int timeout_ms) = 0;
     // Complete lines read so far; TakeLines empties the list.
     virtual std::vector<LogLine> TakeLines() = 0;
+    // Servers a balancer in front has marked down so far.
+    virtual int servers_marked_down() const { return 0; }
 };
 
 // Starts `args` with standard output to /dev/null and standard error to a pipe, whose

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <exception>
 
@@ -36,15 +35,7 @@ constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr int kProbes = 2;
 constexpr auto kPeerCheckPeriod = std::chrono::milliseconds(100);
 
-// A header value as compared: lower case, without surrounding blanks.
-std::string Normalised(beast::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    lower.erase(0, lower.find_first_not_of(" \t"));
-    lower.erase(lower.find_last_not_of(" \t") + 1);
-    return lower;
-}
+std::string Normalised(beast::string_view text) { return NormalisedHeaderWord({text.data(), text.size()}); }
 
 std::string RecognitionDetail(const Upload& upload, Seconds queued, Seconds recognition) {
     const double audio = static_cast<double>(upload.samples.size()) / kSampleRate;
@@ -58,7 +49,8 @@ std::string RecognitionDetail(const Upload& upload, Seconds queued, Seconds reco
 
 struct Connection::Recognition {
     enum class Kind { kText, kRefused, kClientGone, kDropped } kind = Kind::kText;
-    std::string text;  // the transcript, or the log detail of a refusal
+    std::string text;    // the transcript
+    std::string detail;  // for the log line
     UploadError error;
 };
 
@@ -80,11 +72,11 @@ public:
         try {
             outcome = Recognise(recognizer);
         } catch (const std::exception& e) {
-            outcome = {Connection::Recognition::Kind::kRefused, {}, InternalError(e.what())};
+            outcome = {Connection::Recognition::Kind::kRefused, {}, {}, InternalError(e.what())};
         }
         Deliver(std::move(outcome));
     }
-    void Drop() override { Deliver({Connection::Recognition::Kind::kDropped, {}, {}}); }
+    void Drop() override { Deliver({Connection::Recognition::Kind::kDropped, {}, {}, {}}); }
     // From the I/O thread: the client reset the connection.
     void ClientGone() { client_gone_ = true; }
 
@@ -93,18 +85,16 @@ private:
         using Kind = Connection::Recognition::Kind;
         // Nobody waits for the answer of a client that has gone: its recognition is
         // not started. Once begun it runs to its end (see SpeechRecognizer::Recognize).
-        if (client_gone_) return {Kind::kClientGone, {}, {}};
+        if (client_gone_) return {Kind::kClientGone, {}, {}, {}};
         auto checked = CheckUpload(form_, settings_.limits);
-        if (auto* error = std::get_if<UploadError>(&checked)) return {Kind::kRefused, {}, *error};
+        if (auto* error = std::get_if<UploadError>(&checked)) return {Kind::kRefused, {}, {}, *error};
         const Upload& upload = std::get<Upload>(checked);
         const auto started = Connection::Clock::now();
         const std::string text = recognizer.Recognize(upload.samples.data(), upload.samples.size());
         const Seconds recognition = Connection::Clock::now() - started;
         const double audio_seconds = static_cast<double>(upload.samples.size()) / kSampleRate;
         budget_.Record(audio_seconds, recognition.count());
-        Connection::Recognition outcome{Kind::kText, text, {}};
-        outcome.error.message = RecognitionDetail(upload, started - accepted_, recognition);
-        return outcome;
+        return {Kind::kText, text, RecognitionDetail(upload, started - accepted_, recognition), {}};
     }
 
     // The connection goes with the outcome, so that it ends on the I/O thread.
@@ -291,7 +281,7 @@ void Connection::OnRecognised(const Recognition& outcome) {
     using Kind = Recognition::Kind;
     switch (outcome.kind) {
     case Kind::kText:
-        detail_ = outcome.error.message;
+        detail_ = outcome.detail;
         return Reply(TextAnswer(outcome.text));
     case Kind::kRefused:
         return Refuse(outcome.error);

@@ -10,13 +10,6 @@ namespace {
 constexpr std::size_t kMaxPartHeadBytes = 16 * 1024;
 constexpr std::size_t kMaxBoundaryLength = 70;
 
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) return {};
@@ -31,7 +24,7 @@ std::optional<std::string> Parameter(std::string_view header, std::string_view n
         const std::size_t next = header.find(';', at + 1);
         const std::string_view item = Trim(header.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
         const std::size_t equals = item.find('=');
-        if (equals != std::string_view::npos && Lower(Trim(item.substr(0, equals))) == name) {
+        if (equals != std::string_view::npos && NormalisedHeaderWord(item.substr(0, equals)) == name) {
             std::string_view value = Trim(item.substr(equals + 1));
             if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
             return std::string(value);
@@ -43,8 +36,15 @@ std::optional<std::string> Parameter(std::string_view header, std::string_view n
 
 }  // namespace
 
+std::string NormalisedHeaderWord(std::string_view text) {
+    std::string lower(Trim(text));
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
 std::optional<std::string> MultipartBoundary(std::string_view content_type) {
-    if (Lower(Trim(content_type.substr(0, content_type.find(';')))) != "multipart/form-data") return std::nullopt;
+    if (NormalisedHeaderWord(content_type.substr(0, content_type.find(';'))) != "multipart/form-data") return std::nullopt;
     const std::string boundary = Parameter(content_type, "boundary").value_or("");
     return boundary.size() <= kMaxBoundaryLength ? boundary : "";
 }
@@ -141,7 +141,7 @@ bool MultipartReader::ReadHeaders() {
             state_ = State::kMalformed;
             return false;
         }
-        if (Lower(Trim(line.substr(0, colon))) == "content-disposition")
+        if (NormalisedHeaderWord(line.substr(0, colon)) == "content-disposition")
             name = Parameter(line.substr(colon + 1), "name").value_or("");
         at = line_end + 2;
     }

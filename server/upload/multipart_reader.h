@@ -13,6 +13,9 @@
 
 namespace speech_server {
 
+// A header's word as compared: lower case, without surrounding blanks.
+std::string NormalisedHeaderWord(std::string_view text);
+
 // The boundary of a "multipart/form-data; boundary=..." media type (quoted or not):
 // none for another type, empty when the boundary is missing or longer than 70 bytes.
 std::optional<std::string> MultipartBoundary(std::string_view content_type);
